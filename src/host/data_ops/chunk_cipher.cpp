@@ -1,0 +1,192 @@
+#include "chunk_cipher.h"
+
+#include "key_derivation.h"
+#include "openssl_support.h"
+
+#include <openssl/crypto.h>
+
+#include <climits>
+
+namespace virellock::dataops {
+
+using detail::cryptoAlgorithms;
+using detail::hmacSha256;
+using detail::OpenSslPtr;
+
+namespace {
+
+constexpr qsizetype kDesBlockSize = 8;
+// RC4's first key-stream bytes are biased; skipping 3072 of them (RC4-drop[3072]) removes
+// the known early-byte biases.
+constexpr qsizetype kRc4Drop = 3072;
+
+void putLittleEndian64(quint64 value, unsigned char (&out)[8])
+{
+    for (int i = 0; i < 8; ++i)
+        out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+} // namespace
+
+std::optional<CipherAlgorithm> cipherAlgorithmFromSelector(int selector)
+{
+    switch (selector) {
+    case int(CipherAlgorithm::Des):
+        return CipherAlgorithm::Des;
+    case int(CipherAlgorithm::Rc4):
+        return CipherAlgorithm::Rc4;
+    default:
+        return std::nullopt;
+    }
+}
+
+qint64 sealedChunkSize(CipherAlgorithm algorithm, qint64 plainLength, bool last)
+{
+    // DES pads only the last chunk (PKCS#7: always at least one byte); full chunks are a
+    // whole number of blocks already.
+    if (algorithm == CipherAlgorithm::Des && last)
+        return (plainLength / kDesBlockSize + 1) * kDesBlockSize + kTagSize;
+    return plainLength + kTagSize;
+}
+
+qint64 sealedSize(CipherAlgorithm algorithm, qint64 plainSize)
+{
+    const qint64 fullChunks = plainSize / kChunkSize;
+    const qint64 lastLength = plainSize % kChunkSize;
+    return kSaltSize + fullChunks * kSealedChunkSize +
+           sealedChunkSize(algorithm, lastLength, true);
+}
+
+std::optional<ChunkCipher> ChunkCipher::derive(CipherAlgorithm algorithm,
+                                               QByteArrayView passwordBytes,
+                                               QByteArrayView salt)
+{
+    if (salt.size() != kSaltSize)
+        return std::nullopt;
+    // One scrypt call gives 64 bytes: the first half keys the cipher, the second the MAC.
+    detail::SecretBytes<64> derived;
+    if (!deriveScrypt(passwordBytes, salt, derived.data(), derived.size()))
+        return std::nullopt;
+    ChunkCipher cipher(algorithm);
+    std::copy_n(derived.data(), 32, cipher.m_cipherKey.begin());
+    std::copy_n(derived.data() + 32, 32, cipher.m_macKey.begin());
+    return cipher;
+}
+
+ChunkCipher::~ChunkCipher()
+{
+    OPENSSL_cleanse(m_cipherKey.data(), m_cipherKey.size());
+    OPENSSL_cleanse(m_macKey.data(), m_macKey.size());
+}
+
+bool ChunkCipher::chunkKey(quint64 index, unsigned char* out) const
+{
+    const unsigned char selector = static_cast<unsigned char>(m_algorithm);
+    unsigned char indexBytes[8];
+    putLittleEndian64(index, indexBytes);
+    return hmacSha256(m_cipherKey.data(), m_cipherKey.size(),
+                      {{&selector, 1}, {indexBytes, sizeof indexBytes}}, out);
+}
+
+bool ChunkCipher::tag(quint64 index, bool last, QByteArrayView ciphertext,
+                      unsigned char (&out)[32]) const
+{
+    const unsigned char selector = static_cast<unsigned char>(m_algorithm);
+    const unsigned char lastFlag = last ? 1 : 0;
+    unsigned char indexBytes[8];
+    putLittleEndian64(index, indexBytes);
+    return hmacSha256(m_macKey.data(), m_macKey.size(),
+                      {{&selector, 1},
+                       {indexBytes, sizeof indexBytes},
+                       {&lastFlag, 1},
+                       {ciphertext.data(), static_cast<std::size_t>(ciphertext.size())}},
+                      out);
+}
+
+// DES-CBC with the chunk's key and IV, padding only the last chunk; or RC4 keyed per chunk.
+bool ChunkCipher::transform(quint64 index, bool last, bool encrypt, QByteArrayView in,
+                            QByteArray& out) const
+{
+    const auto& algorithms = cryptoAlgorithms();
+    const bool des = m_algorithm == CipherAlgorithm::Des;
+    const EVP_CIPHER* cipher = des ? algorithms.desCbc : algorithms.rc4;
+    if (!cipher || in.size() > INT_MAX - 2 * kDesBlockSize)
+        return false;
+
+    detail::SecretBytes<32> key;
+    if (!chunkKey(index, key.data()))
+        return false;
+
+    OpenSslPtr<EVP_CIPHER_CTX> context(EVP_CIPHER_CTX_new());
+    if (!context)
+        return false;
+    // DES takes key bytes 0-7 and IV bytes 8-15; RC4 takes bytes 0-15 as its key, no IV.
+    const unsigned char* iv = des ? key.data() + 8 : nullptr;
+    if (EVP_CipherInit_ex2(context.get(), cipher, key.data(), iv, encrypt ? 1 : 0, nullptr) != 1)
+        return false;
+    EVP_CIPHER_CTX_set_padding(context.get(), des && last ? 1 : 0);
+
+    if (!des) {
+        unsigned char discard[kRc4Drop] = {};
+        int written = 0;
+        if (EVP_CipherUpdate(context.get(), discard, &written, discard, kRc4Drop) != 1)
+            return false;
+    }
+
+    const qsizetype start = out.size();
+    out.resize(start + in.size() + kDesBlockSize);
+    auto* target = reinterpret_cast<unsigned char*>(out.data() + start);
+    int written = 0;
+    int finalWritten = 0;
+    const bool ok =
+        EVP_CipherUpdate(context.get(), target, &written,
+                         reinterpret_cast<const unsigned char*>(in.data()),
+                         static_cast<int>(in.size())) == 1 &&
+        EVP_CipherFinal_ex(context.get(), target + written, &finalWritten) == 1;
+    if (!ok) {
+        OPENSSL_cleanse(target, static_cast<std::size_t>(out.size() - start));
+        out.resize(start);
+        return false;
+    }
+    out.resize(start + written + finalWritten);
+    return true;
+}
+
+bool ChunkCipher::seal(quint64 index, bool last, QByteArrayView plain, QByteArray& out) const
+{
+    if (last ? plain.size() >= kChunkSize : plain.size() != kChunkSize)
+        return false;
+    const qsizetype start = out.size();
+    if (!transform(index, last, true, plain, out))
+        return false;
+    unsigned char mac[kTagSize];
+    if (!tag(index, last, QByteArrayView(out).sliced(start), mac)) {
+        out.resize(start);
+        return false;
+    }
+    out.append(reinterpret_cast<const char*>(mac), kTagSize);
+    return true;
+}
+
+bool ChunkCipher::open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const
+{
+    if (sealed.size() < kTagSize)
+        return false;
+    const QByteArrayView ciphertext = sealed.first(sealed.size() - kTagSize);
+    const QByteArrayView storedTag = sealed.last(kTagSize);
+    const bool des = m_algorithm == CipherAlgorithm::Des;
+    if (!last && ciphertext.size() != kChunkSize)
+        return false;
+    if (last && (des ? ciphertext.isEmpty() || ciphertext.size() % kDesBlockSize != 0 ||
+                           ciphertext.size() > kChunkSize
+                     : ciphertext.size() >= kChunkSize))
+        return false;
+
+    unsigned char expected[kTagSize];
+    if (!tag(index, last, ciphertext, expected) ||
+        CRYPTO_memcmp(expected, storedTag.data(), kTagSize) != 0)
+        return false;
+    return transform(index, last, false, ciphertext, out);
+}
+
+} // namespace virellock::dataops

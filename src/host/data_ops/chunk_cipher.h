@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <array>
+#include <optional>
+
+namespace virellock::dataops {
+
+// The values double as the selector byte that every tag authenticates.
+enum class CipherAlgorithm : quint8 {
+    Des = 1,
+    Rc4 = 2,
+};
+
+std::optional<CipherAlgorithm> cipherAlgorithmFromSelector(int selector);
+
+// Cipher output: a salt, then chunks. Every chunk but the last holds exactly kChunkSize plain
+// bytes; the last holds fewer (possibly none), so a writer never has to look ahead to know
+// which chunk is the last. Each sealed chunk is its ciphertext followed by a tag.
+inline constexpr qsizetype kChunkSize = qsizetype(1) << 20;
+inline constexpr qsizetype kTagSize = 32;
+// A full chunk seals to this many bytes with either algorithm.
+inline constexpr qsizetype kSealedChunkSize = kChunkSize + kTagSize;
+
+// Sealed size of one chunk, and of the whole output for a plain text of the given size.
+qint64 sealedChunkSize(CipherAlgorithm algorithm, qint64 plainLength, bool last);
+qint64 sealedSize(CipherAlgorithm algorithm, qint64 plainSize);
+
+// Encrypt-then-MAC of independent chunks, in the manner of the STREAM construction: chunk i
+// is enciphered under its own key (and, for DES, its own IV) derived from the cipher key and
+// i, and carries an HMAC-SHA-256 tag over the selector, i, the last-chunk flag and the
+// ciphertext. Dropping, reordering or appending chunks, or reading the output with the other
+// algorithm, breaks a tag. Chunks share nothing, so any thread can seal or open any chunk.
+class ChunkCipher
+{
+public:
+    // Derives the cipher and MAC keys from the password bytes and the salt with scrypt.
+    static std::optional<ChunkCipher> derive(CipherAlgorithm algorithm,
+                                             QByteArrayView passwordBytes,
+                                             QByteArrayView salt);
+
+    ChunkCipher(const ChunkCipher& other) = default;
+    ChunkCipher& operator=(const ChunkCipher& other) = default;
+    ~ChunkCipher();
+
+    CipherAlgorithm algorithm() const { return m_algorithm; }
+
+    // Appends the sealed chunk to out. A chunk that is not the last must hold exactly
+    // kChunkSize bytes, the last one fewer.
+    bool seal(quint64 index, bool last, QByteArrayView plain, QByteArray& out) const;
+
+    // Checks the tag before anything is deciphered; appends the plain bytes to out only when
+    // the chunk is authentic. Thread-safe, like seal().
+    bool open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const;
+
+private:
+    using Key = std::array<unsigned char, 32>;
+
+    explicit ChunkCipher(CipherAlgorithm algorithm) : m_algorithm(algorithm) {}
+    bool chunkKey(quint64 index, unsigned char* out) const;
+    bool tag(quint64 index, bool last, QByteArrayView ciphertext, unsigned char (&out)[32]) const;
+    bool transform(quint64 index, bool last, bool encrypt, QByteArrayView in,
+                   QByteArray& out) const;
+
+    CipherAlgorithm m_algorithm;
+    Key m_cipherKey{};
+    Key m_macKey{};
+};
+
+} // namespace virellock::dataops

@@ -1,0 +1,27 @@
+#pragma once
+
+// The four data operations on whole byte sets. Each returns nothing on failure, which is
+// distinct from an empty result: an empty plain text that decrypts correctly is a success.
+// For files, drive the stream transforms in cipher_stream.h and zstd_stream.h instead, so
+// that memory does not grow with the data.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QStringView>
+
+#include <optional>
+
+namespace virellock {
+
+// algorithm: 1 = DES, 2 = RC4; any other value fails.
+std::optional<QByteArray> EncryptData(QByteArrayView data, QStringView password, int algorithm);
+
+// Fails for a wrong password, the other algorithm, and damaged, truncated or foreign input.
+std::optional<QByteArray> DecryptData(QByteArrayView data, QStringView password, int algorithm);
+
+std::optional<QByteArray> CompressData(QByteArrayView data);
+
+// Fails for anything but exactly one frame made by CompressData().
+std::optional<QByteArray> DecompressData(QByteArrayView data);
+
+} // namespace virellock

@@ -1,0 +1,85 @@
+#include "openssl_support.h"
+
+#include <openssl/core_names.h>
+#include <openssl/provider.h>
+
+namespace virellock::dataops::detail {
+
+namespace {
+
+class CryptoLibrary
+{
+public:
+    CryptoLibrary()
+    {
+        m_algorithms.libraryContext = OSSL_LIB_CTX_new();
+        OSSL_LIB_CTX* context = m_algorithms.libraryContext;
+        if (!context)
+            return;
+        m_defaultProvider = OSSL_PROVIDER_load(context, "default");
+        m_legacyProvider = OSSL_PROVIDER_load(context, "legacy");
+        m_algorithms.desCbc = EVP_CIPHER_fetch(context, "DES-CBC", nullptr);
+        m_algorithms.rc4 = EVP_CIPHER_fetch(context, "RC4", nullptr);
+        m_algorithms.hmac = EVP_MAC_fetch(context, "HMAC", nullptr);
+        m_algorithms.scrypt = EVP_KDF_fetch(context, "SCRYPT", nullptr);
+    }
+
+    ~CryptoLibrary()
+    {
+        EVP_CIPHER_free(m_algorithms.desCbc);
+        EVP_CIPHER_free(m_algorithms.rc4);
+        EVP_MAC_free(m_algorithms.hmac);
+        EVP_KDF_free(m_algorithms.scrypt);
+        if (m_legacyProvider)
+            OSSL_PROVIDER_unload(m_legacyProvider);
+        if (m_defaultProvider)
+            OSSL_PROVIDER_unload(m_defaultProvider);
+        OSSL_LIB_CTX_free(m_algorithms.libraryContext);
+    }
+
+    CryptoLibrary(const CryptoLibrary&) = delete;
+    CryptoLibrary& operator=(const CryptoLibrary&) = delete;
+
+    const CryptoAlgorithms& algorithms() const { return m_algorithms; }
+
+private:
+    CryptoAlgorithms m_algorithms;
+    OSSL_PROVIDER* m_defaultProvider = nullptr;
+    OSSL_PROVIDER* m_legacyProvider = nullptr;
+};
+
+} // namespace
+
+const CryptoAlgorithms& cryptoAlgorithms()
+{
+    static const CryptoLibrary library;
+    return library.algorithms();
+}
+
+bool hmacSha256(const unsigned char* key, std::size_t keyLength,
+                std::initializer_list<std::pair<const void*, std::size_t>> parts,
+                unsigned char* out)
+{
+    const CryptoAlgorithms& algorithms = cryptoAlgorithms();
+    if (!algorithms.hmac)
+        return false;
+    OpenSslPtr<EVP_MAC_CTX> context(EVP_MAC_CTX_new(algorithms.hmac));
+    if (!context)
+        return false;
+    char digest[] = "SHA256";
+    const OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+        OSSL_PARAM_construct_end(),
+    };
+    if (EVP_MAC_init(context.get(), key, keyLength, params) != 1)
+        return false;
+    for (const auto& [data, length] : parts) {
+        if (length && EVP_MAC_update(context.get(), static_cast<const unsigned char*>(data),
+                                     length) != 1)
+            return false;
+    }
+    std::size_t written = 0;
+    return EVP_MAC_final(context.get(), out, &written, 32) == 1 && written == 32;
+}
+
+} // namespace virellock::dataops::detail

@@ -1,0 +1,66 @@
+#pragma once
+
+// Private to the data operations: nothing outside this folder sees OpenSSL types.
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+
+#include <array>
+#include <cstddef>
+#include <memory>
+
+namespace virellock::dataops::detail {
+
+struct OpenSslDeleter
+{
+    void operator()(EVP_CIPHER_CTX* p) const { EVP_CIPHER_CTX_free(p); }
+    void operator()(EVP_MAC_CTX* p) const { EVP_MAC_CTX_free(p); }
+    void operator()(EVP_KDF_CTX* p) const { EVP_KDF_CTX_free(p); }
+};
+
+template <typename T>
+using OpenSslPtr = std::unique_ptr<T, OpenSslDeleter>;
+
+// The algorithms we use, fetched once from a library context of our own that has the
+// default and legacy providers loaded. DES and RC4 live only in the legacy provider; loading
+// it into a private context leaves OpenSSL's default context, and so any other user of
+// OpenSSL in this process, as it was.
+struct CryptoAlgorithms
+{
+    OSSL_LIB_CTX* libraryContext = nullptr;
+    EVP_CIPHER* desCbc = nullptr;
+    EVP_CIPHER* rc4 = nullptr;
+    EVP_MAC* hmac = nullptr;
+    EVP_KDF* scrypt = nullptr;
+
+    bool isValid() const { return desCbc && rc4 && hmac && scrypt; }
+};
+
+// Null members when a provider or an algorithm is missing; callers then fail cleanly.
+const CryptoAlgorithms& cryptoAlgorithms();
+
+// Key material that is wiped when it goes out of scope.
+template <std::size_t N>
+class SecretBytes
+{
+public:
+    SecretBytes() = default;
+    SecretBytes(const SecretBytes& other) = default;
+    SecretBytes& operator=(const SecretBytes& other) = default;
+    ~SecretBytes() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
+
+    unsigned char* data() { return m_bytes.data(); }
+    const unsigned char* data() const { return m_bytes.data(); }
+    static constexpr std::size_t size() { return N; }
+
+private:
+    std::array<unsigned char, N> m_bytes{};
+};
+
+// HMAC-SHA-256 of the concatenation of the given parts; writes 32 bytes to out.
+bool hmacSha256(const unsigned char* key, std::size_t keyLength,
+                std::initializer_list<std::pair<const void*, std::size_t>> parts,
+                unsigned char* out);
+
+} // namespace virellock::dataops::detail

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QStringView>
+
+#include <optional>
+
+namespace virellock::dataops {
+
+// A one-way, salted, memory-hard verifier: a random salt followed by scrypt of the password
+// under that salt. It tells whether a typed password is right without revealing it.
+inline constexpr qsizetype kPasswordCheckHashSize = 32;
+
+std::optional<QByteArray> makePasswordCheck(QStringView password);
+
+// Constant-time comparison; false also for a check of the wrong size.
+bool verifyPasswordCheck(QByteArrayView passwordCheck, QStringView password);
+
+} // namespace virellock::dataops
