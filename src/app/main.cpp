@@ -1,11 +1,13 @@
+#include "host/host_services/password_mask_style.h"
+#include "main_window.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Virellock"));
+    virellock::installPasswordMaskStyle();
+    virellock::MainWindow window;
     window.show();
     return application.exec();
 }

@@ -28,8 +28,8 @@ QByteArray multiChunkPlain()
 {
     QByteArray text;
     for (int line = 0; text.size() < (1 << 20) + 100; ++line)
-        text += "fixture line " + QByteArray::number(line) + " 第" + QByteArray::number(line) +
-                "行\n";
+        text +=
+            "fixture line " + QByteArray::number(line) + " 第" + QByteArray::number(line) + "行\n";
     return text.first((1 << 20) + 100);
 }
 
@@ -69,15 +69,13 @@ int main(int argc, char* argv[])
         const QString file = QStringLiteral("zstd-%1.zst").arg(name);
         const auto compressed = CompressData(plain);
         ok &= compressed && writeFile(dir, file, *compressed);
-        manifest.append(QJsonObject{{"operation", "decompress"},
-                                    {"input", file},
-                                    {"plain", plainFile}});
+        manifest.append(
+            QJsonObject{{"operation", "decompress"}, {"input", file}, {"plain", plainFile}});
     }
     const auto check = dataops::makePasswordCheck(password);
     ok &= check && writeFile(dir, QStringLiteral("password-check.bin"), *check);
-    manifest.append(QJsonObject{{"operation", "password-check"},
-                                {"password", password},
-                                {"input", "password-check.bin"}});
+    manifest.append(QJsonObject{
+        {"operation", "password-check"}, {"password", password}, {"input", "password-check.bin"}});
 
     ok &= writeFile(dir, QStringLiteral("fixtures.json"),
                     QJsonDocument(manifest).toJson(QJsonDocument::Indented));

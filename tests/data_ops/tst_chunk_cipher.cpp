@@ -75,9 +75,12 @@ void TestChunkCipher::roundTrip_data()
     QTest::addColumn<QString>("password");
 
     const QList<QString> passwords = {
-        QStringLiteral("password"),   QStringLiteral(" leading blank"),
-        QStringLiteral("in ner"),     QStringLiteral("trailing blank "),
-        QStringLiteral("中文密码"),   QStringLiteral("混合 Mixed 密码 "),
+        QStringLiteral("password"),
+        QStringLiteral(" leading blank"),
+        QStringLiteral("in ner"),
+        QStringLiteral("trailing blank "),
+        QStringLiteral("中文密码"),
+        QStringLiteral("混合 Mixed 密码 "),
         QString(),
     };
     const QList<qsizetype> sizes = {0, 1, 7, 8, 9, 4095, P - 1, P, P + 1, 2 * P + 13, 3 * P};
@@ -142,7 +145,8 @@ void TestChunkCipher::refusals_data()
         row("cut inside the salt", kPassword, sealed.first(kSaltSize - 6));
         row("one byte appended", kPassword, sealed + QByteArray(1, '\0'));
         row("a tag's length appended", kPassword, sealed + sealed.last(kTagSize));
-        row("a full chunk appended", kPassword, sealed + sealed.sliced(kSaltSize, kSealedChunkSize));
+        row("a full chunk appended", kPassword,
+            sealed + sealed.sliced(kSaltSize, kSealedChunkSize));
         QByteArray swapped = sealed;
         swapped.replace(kSaltSize, kSealedChunkSize,
                         sealed.sliced(kSaltSize + kSealedChunkSize, kSealedChunkSize));
@@ -185,7 +189,7 @@ void TestChunkCipher::streamsInPieces_data()
     QTest::addColumn<qsizetype>("pieceSize");
 
     const QList<std::pair<qsizetype, qsizetype>> cases = {
-        {100, 1},  {2 * P + 5, 4096}, {2 * P + 5, P - 1},
+        {100, 1},   {2 * P + 5, 4096},  {2 * P + 5, P - 1},
         {2 * P, P}, {2 * P + 5, P + 1}, {3 * P + 9, kSealedChunkSize + 3},
     };
     for (int selector : {1, 2}) {
@@ -223,17 +227,16 @@ void TestChunkCipher::chunksOpenIndependently()
 {
     for (int selector : {1, 2}) {
         const QByteArray& sealed = m_sealed[selector];
-        const auto cipher = ChunkCipher::derive(*cipherAlgorithmFromSelector(selector),
-                                                passwordToBytes(kPassword),
-                                                sealed.first(kSaltSize));
+        const auto cipher =
+            ChunkCipher::derive(*cipherAlgorithmFromSelector(selector), passwordToBytes(kPassword),
+                                sealed.first(kSaltSize));
         QVERIFY(cipher);
         const qsizetype lastStart = kSaltSize + 2 * kSealedChunkSize;
         QByteArray last, first, second;
         QVERIFY(cipher->open(2, true, QByteArrayView(sealed).sliced(lastStart), last));
-        QVERIFY(cipher->open(1, false,
-                             QByteArrayView(sealed).sliced(kSaltSize + kSealedChunkSize,
-                                                           kSealedChunkSize),
-                             second));
+        QVERIFY(cipher->open(
+            1, false, QByteArrayView(sealed).sliced(kSaltSize + kSealedChunkSize, kSealedChunkSize),
+            second));
         QVERIFY(cipher->open(0, false, QByteArrayView(sealed).sliced(kSaltSize, kSealedChunkSize),
                              first));
         QCOMPARE(first + second + last, m_plain);

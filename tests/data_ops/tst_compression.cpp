@@ -115,7 +115,8 @@ void TestCompression::streamsInPieces()
             return true;
         };
         for (qsizetype at = 0; at < frame.size(); at += pieceSize)
-            QVERIFY(stream->update(QByteArrayView(frame).sliced(at, std::min(pieceSize, frame.size() - at)), sink));
+            QVERIFY(stream->update(
+                QByteArrayView(frame).sliced(at, std::min(pieceSize, frame.size() - at)), sink));
         QVERIFY(stream->finish(sink));
         QCOMPARE(out, plain);
     }

@@ -53,13 +53,11 @@ qint64 sealedSize(CipherAlgorithm algorithm, qint64 plainSize)
 {
     const qint64 fullChunks = plainSize / kChunkSize;
     const qint64 lastLength = plainSize % kChunkSize;
-    return kSaltSize + fullChunks * kSealedChunkSize +
-           sealedChunkSize(algorithm, lastLength, true);
+    return kSaltSize + fullChunks * kSealedChunkSize + sealedChunkSize(algorithm, lastLength, true);
 }
 
 std::optional<ChunkCipher> ChunkCipher::derive(CipherAlgorithm algorithm,
-                                               QByteArrayView passwordBytes,
-                                               QByteArrayView salt)
+                                               QByteArrayView passwordBytes, QByteArrayView salt)
 {
     if (salt.size() != kSaltSize)
         return std::nullopt;
@@ -138,11 +136,10 @@ bool ChunkCipher::transform(quint64 index, bool last, bool encrypt, QByteArrayVi
     auto* target = reinterpret_cast<unsigned char*>(out.data() + start);
     int written = 0;
     int finalWritten = 0;
-    const bool ok =
-        EVP_CipherUpdate(context.get(), target, &written,
-                         reinterpret_cast<const unsigned char*>(in.data()),
-                         static_cast<int>(in.size())) == 1 &&
-        EVP_CipherFinal_ex(context.get(), target + written, &finalWritten) == 1;
+    const bool ok = EVP_CipherUpdate(context.get(), target, &written,
+                                     reinterpret_cast<const unsigned char*>(in.data()),
+                                     static_cast<int>(in.size())) == 1 &&
+                    EVP_CipherFinal_ex(context.get(), target + written, &finalWritten) == 1;
     if (!ok) {
         OPENSSL_cleanse(target, static_cast<std::size_t>(out.size() - start));
         out.resize(start);

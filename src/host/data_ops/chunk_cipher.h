@@ -9,7 +9,8 @@
 namespace virellock::dataops {
 
 // The values double as the selector byte that every tag authenticates.
-enum class CipherAlgorithm : quint8 {
+enum class CipherAlgorithm : quint8
+{
     Des = 1,
     Rc4 = 2,
 };
@@ -38,8 +39,7 @@ class ChunkCipher
 public:
     // Derives the cipher and MAC keys from the password bytes and the salt with scrypt.
     static std::optional<ChunkCipher> derive(CipherAlgorithm algorithm,
-                                             QByteArrayView passwordBytes,
-                                             QByteArrayView salt);
+                                             QByteArrayView passwordBytes, QByteArrayView salt);
 
     ChunkCipher(const ChunkCipher& other) = default;
     ChunkCipher& operator=(const ChunkCipher& other) = default;

@@ -84,8 +84,7 @@ class DecryptStream final : public StreamTransform
 public:
     DecryptStream(CipherAlgorithm algorithm, QByteArray passwordBytes)
         : m_algorithm(algorithm), m_passwordBytes(std::move(passwordBytes))
-    {
-    }
+    {}
 
     ~DecryptStream() override { forgetPassword(); }
 
@@ -167,8 +166,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<StreamTransform> makeEncryptStream(CipherAlgorithm algorithm,
-                                                   QStringView password,
+std::unique_ptr<StreamTransform> makeEncryptStream(CipherAlgorithm algorithm, QStringView password,
                                                    std::optional<QByteArray> salt)
 {
     if (!salt)
@@ -183,8 +181,7 @@ std::unique_ptr<StreamTransform> makeEncryptStream(CipherAlgorithm algorithm,
     return std::make_unique<EncryptStream>(std::move(*cipher), std::move(*salt));
 }
 
-std::unique_ptr<StreamTransform> makeDecryptStream(CipherAlgorithm algorithm,
-                                                   QStringView password)
+std::unique_ptr<StreamTransform> makeDecryptStream(CipherAlgorithm algorithm, QStringView password)
 {
     return std::make_unique<DecryptStream>(algorithm, passwordToBytes(password));
 }

@@ -74,8 +74,8 @@ bool hmacSha256(const unsigned char* key, std::size_t keyLength,
     if (EVP_MAC_init(context.get(), key, keyLength, params) != 1)
         return false;
     for (const auto& [data, length] : parts) {
-        if (length && EVP_MAC_update(context.get(), static_cast<const unsigned char*>(data),
-                                     length) != 1)
+        if (length &&
+            EVP_MAC_update(context.get(), static_cast<const unsigned char*>(data), length) != 1)
             return false;
     }
     std::size_t written = 0;

@@ -19,8 +19,7 @@ struct OpenSslDeleter
     void operator()(EVP_KDF_CTX* p) const { EVP_KDF_CTX_free(p); }
 };
 
-template <typename T>
-using OpenSslPtr = std::unique_ptr<T, OpenSslDeleter>;
+template <typename T> using OpenSslPtr = std::unique_ptr<T, OpenSslDeleter>;
 
 // The algorithms we use, fetched once from a library context of our own that has the
 // default and legacy providers loaded. DES and RC4 live only in the legacy provider; loading
@@ -41,8 +40,7 @@ struct CryptoAlgorithms
 const CryptoAlgorithms& cryptoAlgorithms();
 
 // Key material that is wiped when it goes out of scope.
-template <std::size_t N>
-class SecretBytes
+template <std::size_t N> class SecretBytes
 {
 public:
     SecretBytes() = default;

@@ -19,16 +19,14 @@ struct ZstdDeleter
     void operator()(ZSTD_DCtx* p) const { ZSTD_freeDCtx(p); }
 };
 
-template <typename T>
-using ZstdPtr = std::unique_ptr<T, ZstdDeleter>;
+template <typename T> using ZstdPtr = std::unique_ptr<T, ZstdDeleter>;
 
 class CompressStream final : public StreamTransform
 {
 public:
     explicit CompressStream(ZstdPtr<ZSTD_CCtx> context)
         : m_context(std::move(context)), m_buffer(qsizetype(ZSTD_CStreamOutSize()), '\0')
-    {
-    }
+    {}
 
     bool update(QByteArrayView input, const ByteSink& sink) override
     {
@@ -76,8 +74,7 @@ class DecompressStream final : public StreamTransform
 public:
     explicit DecompressStream(ZstdPtr<ZSTD_DCtx> context)
         : m_context(std::move(context)), m_buffer(qsizetype(ZSTD_DStreamOutSize()), '\0')
-    {
-    }
+    {}
 
     bool update(QByteArrayView input, const ByteSink& sink) override
     {
@@ -169,9 +166,8 @@ std::unique_ptr<StreamTransform> makeCompressStream(std::optional<qint64> pledge
         return nullptr;
     // A zstd built without threads refuses workers; it then compresses on the calling thread.
     set(ZSTD_c_nbWorkers, workers);
-    if (pledgedSize &&
-        (*pledgedSize < 0 ||
-         ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(context.get(), quint64(*pledgedSize)))))
+    if (pledgedSize && (*pledgedSize < 0 || ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(
+                                                context.get(), quint64(*pledgedSize)))))
         return nullptr;
     return std::make_unique<CompressStream>(std::move(context));
 }

@@ -1,0 +1,162 @@
+#include "main_window.h"
+
+#include "host/host_services/program_location.h"
+#include "host/host_services/registry.h"
+#include "link_label.h"
+
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+
+// The icons are compiled into this library; a static library must ask for them by name.
+static void initResources()
+{
+    Q_INIT_RESOURCE(virellock);
+}
+
+namespace virellock {
+
+namespace {
+
+const QColor kBackground(236, 236, 236);
+// The panel spans the window's outer width of 337 pixels; a frame of 3 pixels a side covers
+// its edges, so 331 pixels of it show, everything the controls need.
+constexpr int kClientWidth = 331;
+constexpr int kPanelWidth = 337;
+constexpr int kPanelHeight = 144;
+constexpr int kListRowHeight = 14;
+const QString kFolderCommandKey = QStringLiteral("Folder\\shell\\Virellock\\command\\");
+
+template <typename Widget>
+Widget* place(Widget* widget, const char* name, int left, int top, int width, int height)
+{
+    widget->setObjectName(QString::fromUtf8(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+QLineEdit* makeEdit(QWidget* parent, const char* name, int top, bool password)
+{
+    auto* edit = place(new QLineEdit(parent), name, 9, top, 140, 16);
+    if (password)
+        edit->setEchoMode(QLineEdit::Password);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    edit->setPalette(palette);
+    return edit;
+}
+
+} // namespace
+
+QStringList methodTexts()
+{
+    return {QStringLiteral("DES标准加密法"), QStringLiteral("RC4标准加密法"),
+            QStringLiteral("DES增强加密法"), QStringLiteral("RC4增强加密法"),
+            QStringLiteral("MD5增强加密法")};
+}
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("MainWindow"));
+    setWindowTitle(QStringLiteral("Virellock"));
+    initResources();
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128})
+        icon.addFile(QStringLiteral(":/icons/virellock-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kBackground);
+    setPalette(palette);
+    QFont font = this->font();
+    font.setPixelSize(12);
+    setFont(font);
+
+    auto* programMenu = menuBar()->addMenu(QStringLiteral("程序"));
+    退出 = programMenu->addAction(QStringLiteral("退出"));
+    退出->setObjectName(QStringLiteral("退出"));
+    connect(退出, &QAction::triggered, this, &MainWindow::OnExitMenu);
+
+    auto* client = new QWidget(this);
+    client->setFixedSize(kClientWidth, kPanelHeight);
+    setCentralWidget(client);
+    外形框 = place(new QFrame(client), "外形框", 0, 0, kPanelWidth, kPanelHeight);
+    外形框->setFrameShape(QFrame::NoFrame);
+    外形框->setAutoFillBackground(true);
+
+    分组框2 = place(new QGroupBox(QStringLiteral("加密设置:"), 外形框), "分组框2", 3, 8, 157, 130);
+    标签2 = place(new QLabel(QStringLiteral("请输入密码:"), 分组框2), "标签2", 9, 16, 64, 16);
+    编辑框1 = makeEdit(分组框2, "编辑框1", 32, true);
+    标签3 = place(new QLabel(QStringLiteral("请再次输入密码:"), 分组框2), "标签3", 9, 50, 96, 16);
+    编辑框2 = makeEdit(分组框2, "编辑框2", 67, true);
+    标签4 =
+        place(new QLabel(QStringLiteral("请输入密码遗忘提示:"), 分组框2), "标签4", 9, 86, 120, 16);
+    编辑框3 = makeEdit(分组框2, "编辑框3", 104, false);
+    编辑框3->setEnabled(false);
+
+    分组框1 = place(new QGroupBox(QStringLiteral("加密或解密的方式:"), 外形框), "分组框1", 171, 8,
+                    157, 96);
+    列表框 = place(new QListWidget(分组框1), "列表框", 8, 14, 140, 74);
+    列表框->setSelectionMode(QAbstractItemView::SingleSelection);
+    列表框->setSortingEnabled(false);
+    列表框->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (const QString& text : methodTexts()) {
+        auto* item = new QListWidgetItem(text, 列表框);
+        item->setSizeHint(QSize(0, kListRowHeight));
+    }
+    connect(列表框, &QListWidget::itemSelectionChanged, this, &MainWindow::OnMethodSelected);
+
+    超级链接框1 = new LinkLabel(QStringLiteral("超级链接框1"), QStringLiteral("加密文件"), 外形框);
+    超级链接框1->setGeometry(170, 112, 61, 24);
+    超级链接框2 = new LinkLabel(QStringLiteral("超级链接框2"), QStringLiteral("解密文件"), 外形框);
+    超级链接框2->setGeometry(259, 112, 61, 24);
+    connect(超级链接框1, &LinkLabel::clicked, this, &MainWindow::encryptClicked);
+    connect(超级链接框2, &LinkLabel::clicked, this, &MainWindow::decryptClicked);
+
+    加密对话框 = new OpenFileDialog(QStringLiteral("加密对话框"),
+                                    QStringLiteral("打开欲加密的文件:"), 外形框);
+    解密对话框 =
+        new OpenFileDialog(QStringLiteral("解密对话框"), QStringLiteral("打开欲解密的文件:"), this);
+
+    // Fixed size: the layout does not follow a change of size, so nothing offers to maximise.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    move(50, 50);
+
+    OnMainWindowCreated();
+}
+
+int MainWindow::methodIndex() const
+{
+    const QList<QListWidgetItem*> selected = 列表框->selectedItems();
+    return selected.isEmpty() ? -1 : 列表框->row(selected.constFirst());
+}
+
+void MainWindow::OnMainWindowCreated()
+{
+    列表框->setCurrentRow(4);
+    OnMethodSelected();
+    // Without the entry the program works all the same, so a failure is not reported.
+    WriteRegistryValue(kRegistryClassesRoot, kFolderCommandKey, programFullPath());
+}
+
+void MainWindow::OnMethodSelected()
+{
+    const int index = methodIndex();
+    const bool hintOn = index != 0 && index != 1;
+    标签4->setVisible(hintOn);
+    编辑框3->setVisible(hintOn);
+    编辑框3->setEnabled(hintOn);
+}
+
+void MainWindow::OnExitMenu()
+{
+    QCoreApplication::exit(0);
+}
+
+} // namespace virellock

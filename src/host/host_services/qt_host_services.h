@@ -1,0 +1,25 @@
+#pragma once
+
+#include "host/host_services/host_services.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace virellock {
+
+// The host services as Qt dialogs, modal to the given window.
+class QtHostServices final : public HostServices
+{
+public:
+    explicit QtHostServices(QWidget* dialogParent) : m_dialogParent(dialogParent) {}
+
+    int ShowMessageBox(const QString& text, int style, const QString& title) override;
+    std::optional<QString> InputBox(const QString& prompt, const QString& title,
+                                    const QString& initialText, InputMode mode) override;
+    bool RunFileDialog(OpenFileDialog& dialog) override;
+
+private:
+    QPointer<QWidget> m_dialogParent;
+};
+
+} // namespace virellock

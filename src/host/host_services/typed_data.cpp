@@ -1,0 +1,64 @@
+#include "typed_data.h"
+
+#include <QStringDecoder>
+
+namespace virellock {
+
+bool writeTypedLength(QIODevice& device, qint64 length)
+{
+    char bytes[kTypedLengthSize];
+    for (int i = 0; i < kTypedLengthSize; ++i)
+        bytes[i] = static_cast<char>(quint64(length) >> (8 * i));
+    return length >= 0 && device.write(bytes, kTypedLengthSize) == kTypedLengthSize;
+}
+
+bool writeTypedValue(QIODevice& device, QByteArrayView bytes)
+{
+    return writeTypedLength(device, bytes.size()) &&
+           device.write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+bool writeTypedValue(QIODevice& device, QStringView text)
+{
+    return writeTypedValue(device, QByteArrayView(text.toUtf8()));
+}
+
+std::optional<qint64> TypedDataReader::readLength()
+{
+    char bytes[kTypedLengthSize];
+    if (m_device.read(bytes, kTypedLengthSize) != kTypedLengthSize)
+        return std::nullopt;
+    quint64 length = 0;
+    for (int i = 0; i < kTypedLengthSize; ++i)
+        length |= quint64(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    if (length > quint64(m_device.bytesAvailable()))
+        return std::nullopt;
+    return qint64(length);
+}
+
+bool TypedDataReader::read(QByteArray& bytes)
+{
+    const std::optional<qint64> length = readLength();
+    if (!length)
+        return false;
+    QByteArray value = m_device.read(*length);
+    if (value.size() != *length)
+        return false;
+    bytes = std::move(value);
+    return true;
+}
+
+bool TypedDataReader::read(QString& text)
+{
+    QByteArray bytes;
+    if (!read(bytes))
+        return false;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString value = decoder.decode(bytes);
+    if (decoder.hasError())
+        return false;
+    text = std::move(value);
+    return true;
+}
+
+} // namespace virellock

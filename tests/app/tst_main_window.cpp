@@ -1,0 +1,250 @@
+#include "app/link_label.h"
+#include "app/main_window.h"
+#include "host/host_services/password_mask_style.h"
+#include "support/typing.h"
+
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace virellock;
+using virellock::test::typeText;
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void freshStart();
+    void controlsFollowTheTable_data();
+    void controlsFollowTheTable();
+    void hintRule_data();
+    void hintRule();
+    void passwordBoxesMask();
+    void linksActOnRelease();
+    void exitEndsWithStatusZero_data();
+    void exitEndsWithStatusZero();
+
+private:
+    QTemporaryDir m_dataHome;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(m_dataHome.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome.path()));
+    installPasswordMaskStyle();
+}
+
+void TestMainWindow::init()
+{
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestMainWindow::cleanup()
+{
+    m_window.reset();
+}
+
+void TestMainWindow::freshStart()
+{
+    MainWindow& w = *m_window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Virellock"));
+    QCOMPARE(w.windowIcon().availableSizes(),
+             (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {64, 64}, {128, 128}}));
+    QCOMPARE(w.methodIndex(), 4);
+    QVERIFY(w.标签4->isVisible());
+    QVERIFY(w.编辑框3->isVisible());
+    QVERIFY(w.编辑框3->isEnabled());
+    for (QLineEdit* edit : {w.编辑框1, w.编辑框2, w.编辑框3})
+        QVERIFY(edit->text().isEmpty());
+    QStringList items;
+    for (int i = 0; i < w.列表框->count(); ++i)
+        items << w.列表框->item(i)->text();
+    QCOMPARE(items, (QStringList{"DES标准加密法", "RC4标准加密法", "DES增强加密法", "RC4增强加密法",
+                                 "MD5增强加密法"}));
+    QCOMPARE(w.palette().color(QPalette::Window), QColor(236, 236, 236));
+    QVERIFY(w.外形框->autoFillBackground());
+    QCOMPARE(w.外形框->palette().color(QPalette::Window), QColor(236, 236, 236));
+
+    // The menu: "程序" holding "退出" alone, no shortcut.
+    const QList<QAction*> menus = w.menuBar()->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus.first()->text(), QStringLiteral("程序"));
+    QCOMPARE(menus.first()->menu()->actions(), QList<QAction*>{w.退出});
+    QCOMPARE(w.退出->text(), QStringLiteral("退出"));
+    QVERIFY(w.退出->shortcut().isEmpty());
+
+    // Fixed size: the panel fills the client area below the menu bar.
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QCOMPARE(w.centralWidget()->height(), 144);
+
+    // The window wrote its folder entry for this program at start.
+    QFile script(m_dataHome.filePath(QStringLiteral("nautilus/scripts/Virellock")));
+    QVERIFY(script.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(script.readAll()).contains(QCoreApplication::applicationFilePath()));
+}
+
+void TestMainWindow::controlsFollowTheTable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+
+    auto row = [](const char* name, const char* parent, QRect geometry, const char* text) {
+        QTest::newRow(name) << QString::fromUtf8(name) << QString::fromUtf8(parent) << geometry
+                            << QString::fromUtf8(text);
+    };
+    row("外形框", "", QRect(0, 0, 337, 144), "");
+    row("分组框2", "外形框", QRect(3, 8, 157, 130), "加密设置:");
+    row("标签2", "分组框2", QRect(9, 16, 64, 16), "请输入密码:");
+    row("编辑框1", "分组框2", QRect(9, 32, 140, 16), "");
+    row("标签3", "分组框2", QRect(9, 50, 96, 16), "请再次输入密码:");
+    row("编辑框2", "分组框2", QRect(9, 67, 140, 16), "");
+    row("标签4", "分组框2", QRect(9, 86, 120, 16), "请输入密码遗忘提示:");
+    row("编辑框3", "分组框2", QRect(9, 104, 140, 16), "");
+    row("分组框1", "外形框", QRect(171, 8, 157, 96), "加密或解密的方式:");
+    row("列表框", "分组框1", QRect(8, 14, 140, 74), "");
+    row("超级链接框1", "外形框", QRect(170, 112, 61, 24), "加密文件");
+    row("超级链接框2", "外形框", QRect(259, 112, 61, 24), "解密文件");
+}
+
+void TestMainWindow::controlsFollowTheTable()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, parent);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+
+    auto* widget = m_window->findChild<QWidget*>(name);
+    QVERIFY(widget);
+    if (!parent.isEmpty())
+        QCOMPARE(widget->parentWidget()->objectName(), parent);
+    QCOMPARE(widget->geometry(), geometry);
+    QString shown;
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        shown = label->text();
+    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+        shown = group->title();
+    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        shown = edit->text();
+    QCOMPARE(shown, text);
+    QVERIFY(widget->isVisible());
+}
+
+void TestMainWindow::hintRule_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("hintOn");
+    QTest::newRow("DES standard") << 0 << false;
+    QTest::newRow("RC4 standard") << 1 << false;
+    QTest::newRow("DES enhanced") << 2 << true;
+    QTest::newRow("RC4 enhanced") << 3 << true;
+    QTest::newRow("MD5 enhanced") << 4 << true;
+    QTest::newRow("nothing selected") << -1 << true;
+}
+
+// From each starting state, as the user selects with the mouse, a hint typed before survives.
+void TestMainWindow::hintRule()
+{
+    QFETCH(int, index);
+    QFETCH(bool, hintOn);
+    MainWindow& w = *m_window;
+    typeText(w.编辑框3, QStringLiteral("猫的名字"));
+
+    for (int before : {0, 4}) {
+        w.列表框->setCurrentRow(before);
+        if (index >= 0) {
+            const QRect item = w.列表框->visualItemRect(w.列表框->item(index));
+            QTest::mouseClick(w.列表框->viewport(), Qt::LeftButton, {}, item.center());
+        } else {
+            // Ctrl+click on the selected item clears the selection.
+            const QRect item = w.列表框->visualItemRect(w.列表框->item(before));
+            QTest::mouseClick(w.列表框->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              item.center());
+        }
+        QCOMPARE(w.methodIndex(), index);
+        QCOMPARE(w.标签4->isVisible(), hintOn);
+        QCOMPARE(w.编辑框3->isVisible(), hintOn);
+        QCOMPARE(w.编辑框3->isEnabled(), hintOn);
+        QCOMPARE(w.编辑框3->text(), QStringLiteral("猫的名字"));
+    }
+    w.列表框->setCurrentRow(2);
+    QVERIFY(w.编辑框3->isVisible() && w.编辑框3->isEnabled());
+    QCOMPARE(w.编辑框3->text(), QStringLiteral("猫的名字"));
+}
+
+void TestMainWindow::passwordBoxesMask()
+{
+    MainWindow& w = *m_window;
+    typeText(w.编辑框1, QStringLiteral("a 密b"));
+    typeText(w.编辑框2, QStringLiteral("xy"));
+    typeText(w.编辑框3, QStringLiteral("hint 提示"));
+    QCOMPARE(w.编辑框1->displayText(), QStringLiteral("****"));
+    QCOMPARE(w.编辑框1->text(), QStringLiteral("a 密b"));
+    QCOMPARE(w.编辑框2->displayText(), QStringLiteral("**"));
+    QCOMPARE(w.编辑框3->displayText(), QStringLiteral("hint 提示"));
+    QCOMPARE(w.编辑框1->echoMode(), QLineEdit::Password);
+    QCOMPARE(w.编辑框3->echoMode(), QLineEdit::Normal);
+}
+
+void TestMainWindow::linksActOnRelease()
+{
+    MainWindow& w = *m_window;
+    QSignalSpy encrypt(&w, &MainWindow::encryptClicked);
+    QSignalSpy decrypt(&w, &MainWindow::decryptClicked);
+    for (LinkLabel* link : {w.超级链接框1, w.超级链接框2}) {
+        QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(link->focusPolicy(), Qt::NoFocus);
+    }
+    QTest::mousePress(w.超级链接框1, Qt::LeftButton);
+    QCOMPARE(encrypt.size(), 0); // not on the press
+    QTest::mouseRelease(w.超级链接框1, Qt::LeftButton);
+    QCOMPARE(encrypt.size(), 1);
+    QTest::mouseClick(w.超级链接框1, Qt::RightButton);
+    QTest::mousePress(w.超级链接框1, Qt::LeftButton);
+    QTest::mouseRelease(w.超级链接框1, Qt::LeftButton, {}, QPoint(-5, -5)); // dragged off it
+    QCOMPARE(encrypt.size(), 1);
+    QTest::mouseClick(w.超级链接框2, Qt::LeftButton);
+    QCOMPARE(decrypt.size(), 1);
+    QCOMPARE(encrypt.size(), 1);
+}
+
+void TestMainWindow::exitEndsWithStatusZero_data()
+{
+    QTest::addColumn<bool>("fromMenu");
+    QTest::newRow("menu item") << true;
+    QTest::newRow("frame closed") << false;
+}
+
+void TestMainWindow::exitEndsWithStatusZero()
+{
+    QFETCH(bool, fromMenu);
+    MainWindow* w = m_window.get();
+    QTimer::singleShot(0, w, [w, fromMenu] {
+        if (fromMenu)
+            w->退出->trigger();
+        else
+            w->close();
+    });
+    // Stops the loop should neither way end it, so the test fails instead of hanging.
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_main_window.moc"

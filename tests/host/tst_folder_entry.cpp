@@ -1,0 +1,154 @@
+#include "host/host_services/registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace virellock;
+
+namespace {
+
+const QString kKey = QStringLiteral("Folder\\shell\\Virellock\\command\\");
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool isExecutable(const QString& path)
+{
+    return QFile::permissions(path) & QFileDevice::ExeOwner;
+}
+
+} // namespace
+
+class TestFolderEntry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void entriesStartTheProgram_data();
+    void entriesStartTheProgram();
+    void rewrittenWithTheNewPath();
+    void failingWriteChangesNothingElse();
+    void otherValuesAreRefused_data();
+    void otherValuesAreRefused();
+
+private:
+    QString kdeEntry() const
+    {
+        return m_home->filePath(QStringLiteral("kio/servicemenus/virellock.desktop"));
+    }
+    QString gnomeScript() const
+    {
+        return m_home->filePath(QStringLiteral("nautilus/scripts/Virellock"));
+    }
+
+    std::unique_ptr<QTemporaryDir> m_home;
+};
+
+void TestFolderEntry::init()
+{
+    m_home = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_home->isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->path()));
+}
+
+void TestFolderEntry::entriesStartTheProgram_data()
+{
+    QTest::addColumn<QString>("programFolder");
+    QTest::addColumn<QString>("kdeExec");
+
+    QTest::newRow("blanks and Chinese")
+        << QStringLiteral("Virellock Tools/程序 目录")
+        << QStringLiteral("Exec=\"%1/Virellock Tools/程序 目录/virellock\"");
+    QTest::newRow("shell and desktop-entry specials")
+        << QStringLiteral("it's $HOME `x` \"q\" 100% back\\slash")
+        << QStringLiteral("Exec=\"%1/it's \\\\$HOME \\\\`x\\\\` \\\\\"q\\\\\" 100%% "
+                          "back\\\\\\\\slash/virellock\"");
+}
+
+// The GNOME script is run for real, with a stand-in program at the awkward path that records
+// that it started; the KDE entry is checked against the desktop-entry quoting rules.
+void TestFolderEntry::entriesStartTheProgram()
+{
+    QFETCH(QString, programFolder);
+    QFETCH(QString, kdeExec);
+
+    QTemporaryDir programs;
+    const QString folder = programs.filePath(programFolder);
+    QVERIFY(QDir().mkpath(folder));
+    const QString program = folder + QStringLiteral("/virellock");
+    const QString marker = programs.filePath(QStringLiteral("started"));
+    {
+        QFile stub(program);
+        QVERIFY(stub.open(QIODevice::WriteOnly));
+        stub.write("#!/bin/sh\necho started > '" + QFile::encodeName(marker) + "'\n");
+    }
+    QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner));
+
+    QVERIFY(WriteRegistryValue(kRegistryClassesRoot, kKey, program));
+
+    const QString kde = readText(kdeEntry());
+    QVERIFY(kde.contains(QStringLiteral("MimeType=inode/directory;\n")));
+    QVERIFY(kde.contains(QStringLiteral("Name=Virellock\n")));
+    QVERIFY2(kde.contains(kdeExec.arg(programs.path()) + u'\n'), qPrintable(kde));
+    QVERIFY(isExecutable(kdeEntry()));
+
+    QVERIFY(isExecutable(gnomeScript()));
+    QCOMPARE(QProcess::execute(gnomeScript(), {}), 0);
+    QCOMPARE(readText(marker), QStringLiteral("started\n"));
+}
+
+void TestFolderEntry::rewrittenWithTheNewPath()
+{
+    QVERIFY(WriteRegistryValue(kRegistryClassesRoot, kKey, QStringLiteral("/old place/virellock")));
+    QVERIFY(WriteRegistryValue(kRegistryClassesRoot, kKey, QStringLiteral("/new place/virellock")));
+    for (const QString& entry : {kdeEntry(), gnomeScript()}) {
+        const QString text = readText(entry);
+        QVERIFY(text.contains(QStringLiteral("/new place/virellock")));
+        QVERIFY(!text.contains(QStringLiteral("/old place")));
+    }
+}
+
+void TestFolderEntry::failingWriteChangesNothingElse()
+{
+    // A file where the data folder should be: nothing can be created below it, even by root.
+    const QString blocker = m_home->filePath(QStringLiteral("blocker"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(blocker + QStringLiteral("/data")));
+    QVERIFY(!WriteRegistryValue(kRegistryClassesRoot, kKey, QStringLiteral("/opt/virellock")));
+    QCOMPARE(QDir(m_home->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("blocker")});
+}
+
+void TestFolderEntry::otherValuesAreRefused_data()
+{
+    QTest::addColumn<int>("root");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("another root") << 2 << kKey << QStringLiteral("/opt/virellock");
+    QTest::newRow("a named value") << 1 << kKey.chopped(1) << QStringLiteral("/opt/virellock");
+    QTest::newRow("another key") << 1 << QStringLiteral("Software\\Virellock\\")
+                                 << QStringLiteral("/opt/virellock");
+    QTest::newRow("a line break in the path") << 1 << kKey << QStringLiteral("/opt/a\nb");
+    QTest::newRow("an empty path") << 1 << kKey << QString();
+}
+
+void TestFolderEntry::otherValuesAreRefused()
+{
+    QFETCH(int, root);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QVERIFY(!WriteRegistryValue(root, key, value));
+    QVERIFY(QDir(m_home->path()).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestFolderEntry)
+#include "tst_folder_entry.moc"

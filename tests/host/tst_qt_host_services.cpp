@@ -1,0 +1,181 @@
+#include "host/host_services/password_mask_style.h"
+#include "host/host_services/qt_host_services.h"
+#include "support/modal.h"
+#include "support/typing.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace virellock;
+using virellock::test::typeText;
+using virellock::test::whenModalShows;
+
+class TestQtHostServices : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void messageBox_data();
+    void messageBox();
+    void inputBox_data();
+    void inputBox();
+    void longPromptWraps();
+    void fileDialog();
+
+private:
+    QWidget m_window;
+    QtHostServices m_services{&m_window};
+};
+
+void TestQtHostServices::initTestCase()
+{
+    installPasswordMaskStyle();
+    m_window.show();
+}
+
+void TestQtHostServices::messageBox_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("press");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("answer");
+    const int ok = QMessageBox::Ok, yes = QMessageBox::Yes, no = QMessageBox::No;
+    QTest::newRow("error") << 0x10 << ok << int(QMessageBox::Critical) << ok << answer::Ok;
+    QTest::newRow("information") << 0x40 << ok << int(QMessageBox::Information) << ok << answer::Ok;
+    QTest::newRow("question, yes") << 0x24 << yes << int(QMessageBox::Question) << (yes | no) << 5;
+    QTest::newRow("question, no") << 0x24 << no << int(QMessageBox::Question) << (yes | no)
+                                  << answer::No;
+}
+
+void TestQtHostServices::messageBox()
+{
+    QFETCH(int, style);
+    QFETCH(int, press);
+    QFETCH(int, icon);
+    QFETCH(int, buttons);
+    QFETCH(int, answer);
+
+    QString title, text;
+    int shownIcon = -1, shownButtons = -1;
+    whenModalShows([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        shownIcon = box->icon();
+        shownButtons = int(box->standardButtons());
+        box->button(QMessageBox::StandardButton(press))->click();
+    });
+    QCOMPARE(m_services.ShowMessageBox(QStringLiteral("该文件解密成功!"), style,
+                                       QStringLiteral("恭喜:")),
+             answer);
+    QCOMPARE(title, QStringLiteral("恭喜:"));
+    QCOMPARE(text, QStringLiteral("该文件解密成功!"));
+    QCOMPARE(shownIcon, icon);
+    QCOMPARE(shownButtons, buttons);
+}
+
+void TestQtHostServices::inputBox_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("masked, OK") << 4 << true << QStringLiteral("密 码 ") << QStringLiteral("****");
+    QTest::newRow("masked, empty, OK") << 4 << true << QString() << QString();
+    QTest::newRow("plain, OK") << 0 << true << QStringLiteral("ab c") << QStringLiteral("ab c");
+    QTest::newRow("masked, cancel")
+        << 4 << false << QStringLiteral("secret") << QStringLiteral("******");
+}
+
+void TestQtHostServices::inputBox()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, accept);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+
+    QString title, label, displayed;
+    whenModalShows([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QInputDialog*>(modal);
+        QVERIFY(dialog);
+        title = dialog->windowTitle();
+        label = dialog->labelText();
+        auto* edit = dialog->findChild<QLineEdit*>();
+        QVERIFY(edit);
+        QVERIFY(edit->text().isEmpty());
+        typeText(edit, typed);
+        displayed = edit->displayText();
+        accept ? dialog->accept() : dialog->reject();
+    });
+    const auto result = m_services.InputBox(QStringLiteral("请输入密码:\r\n\r\n提示"),
+                                            QStringLiteral("解密:"), QString(), InputMode(mode));
+    QCOMPARE(title, QStringLiteral("解密:"));
+    QCOMPARE(label, QStringLiteral("请输入密码:\n\n提示"));
+    QCOMPARE(displayed, shown);
+    QCOMPARE(result.has_value(), accept);
+    if (accept)
+        QCOMPARE(*result, typed);
+}
+
+void TestQtHostServices::longPromptWraps()
+{
+    const QString prompt =
+        QStringLiteral("请输入密码:\r\n警告:由于这是标准加密法,因此不具有密码效验,请输入正确的密码,"
+                       "否则解密会失败,建议您使用该解密法之前请备份文件!")
+            .repeated(3);
+    int width = 0;
+    bool wraps = false;
+    whenModalShows([&](QWidget* modal) {
+        width = modal->frameGeometry().width();
+        for (QLabel* label : modal->findChildren<QLabel*>())
+            wraps = wraps || (label->wordWrap() && label->text().contains(u'\n'));
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    QVERIFY(!m_services.InputBox(prompt, QStringLiteral("解密:"), QString(), InputMode::Plain));
+    QVERIFY(wraps);
+    QVERIFY(width > 0);
+    QVERIFY(width <= m_window.screen()->availableGeometry().width());
+}
+
+void TestQtHostServices::fileDialog()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("文件 一.txt"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    OpenFileDialog dialog(QStringLiteral("加密对话框"), QStringLiteral("打开欲加密的文件:"),
+                          nullptr);
+
+    QString title;
+    QStringList filters;
+    whenModalShows([&](QWidget* modal) {
+        auto* fileDialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(fileDialog);
+        title = fileDialog->windowTitle();
+        filters = fileDialog->nameFilters();
+        fileDialog->selectFile(path);
+        QMetaObject::invokeMethod(fileDialog, "accept");
+    });
+    QVERIFY(m_services.RunFileDialog(dialog));
+    QCOMPARE(title, QStringLiteral("打开欲加密的文件:"));
+    QCOMPARE(filters, QStringList{QStringLiteral("所有文件 (*)")});
+    QCOMPARE(dialog.chosenFileName(), QDir::toNativeSeparators(path));
+
+    whenModalShows([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    QVERIFY(!m_services.RunFileDialog(dialog));
+    QCOMPARE(dialog.chosenFileName(), QDir::toNativeSeparators(path));
+}
+
+QTEST_MAIN(TestQtHostServices)
+#include "tst_qt_host_services.moc"
