@@ -1,6 +1,9 @@
 #include "main_window.h"
 
+#include "engine/decrypt_command.h"
+#include "engine/encrypt_command.h"
 #include "host/host_services/program_location.h"
+#include "host/host_services/qt_host_services.h"
 #include "host/host_services/registry.h"
 #include "link_label.h"
 
@@ -60,8 +63,12 @@ QStringList methodTexts()
             QStringLiteral("MD5增强加密法")};
 }
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(HostServices* host, QWidget* parent) : QMainWindow(parent), m_host(host)
 {
+    if (!m_host) {
+        m_ownHost = std::make_unique<QtHostServices>(this);
+        m_host = m_ownHost.get();
+    }
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("Virellock"));
     initResources();
@@ -116,6 +123,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     超级链接框2->setGeometry(259, 112, 61, 24);
     connect(超级链接框1, &LinkLabel::clicked, this, &MainWindow::encryptClicked);
     connect(超级链接框2, &LinkLabel::clicked, this, &MainWindow::decryptClicked);
+    connect(this, &MainWindow::encryptClicked, this, &MainWindow::OnEncryptClicked);
+    connect(this, &MainWindow::decryptClicked, this, &MainWindow::OnDecryptClicked);
 
     加密对话框 = new OpenFileDialog(QStringLiteral("加密对话框"),
                                     QStringLiteral("打开欲加密的文件:"), 外形框);
@@ -131,10 +140,43 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     OnMainWindowCreated();
 }
 
+MainWindow::~MainWindow() = default;
+
 int MainWindow::methodIndex() const
 {
     const QList<QListWidgetItem*> selected = 列表框->selectedItems();
     return selected.isEmpty() ? -1 : 列表框->row(selected.constFirst());
+}
+
+QString MainWindow::methodText(int index) const
+{
+    const QListWidgetItem* item = 列表框->item(index);
+    return item ? item->text() : QString();
+}
+
+QString MainWindow::passwordText() const
+{
+    return 编辑框1->text();
+}
+
+QString MainWindow::confirmationText() const
+{
+    return 编辑框2->text();
+}
+
+QString MainWindow::hintText() const
+{
+    return 编辑框3->text();
+}
+
+OpenFileDialog& MainWindow::encryptDialog() const
+{
+    return *加密对话框;
+}
+
+OpenFileDialog& MainWindow::decryptDialog() const
+{
+    return *解密对话框;
 }
 
 void MainWindow::OnMainWindowCreated()
@@ -157,6 +199,16 @@ void MainWindow::OnMethodSelected()
 void MainWindow::OnExitMenu()
 {
     QCoreApplication::exit(0);
+}
+
+void MainWindow::OnEncryptClicked()
+{
+    runEncryptCommand(*this, *m_host);
+}
+
+void MainWindow::OnDecryptClicked()
+{
+    runDecryptCommand(*this, *m_host);
 }
 
 } // namespace virellock

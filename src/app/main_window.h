@@ -1,8 +1,12 @@
 #pragma once
 
+#include "engine/command_controls.h"
+#include "host/host_services/host_services.h"
 #include "host/host_services/open_file_dialog.h"
 
 #include <QMainWindow>
+
+#include <memory>
 
 class QAction;
 class QFrame;
@@ -16,16 +20,23 @@ namespace virellock {
 class LinkLabel;
 
 // The program's one window. Its controls keep the names they are known by everywhere, as
-// member names and as object names.
-class MainWindow final : public QMainWindow
+// member names and as object names. The commands read them through CommandControls.
+class MainWindow final : public QMainWindow, public CommandControls
 {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // The commands show their dialogs through host; without one, through Qt's dialogs.
+    explicit MainWindow(HostServices* host = nullptr, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    // The method list's selected index, -1 when nothing is selected.
-    int methodIndex() const;
+    int methodIndex() const override;
+    QString methodText(int index) const override;
+    QString passwordText() const override;
+    QString confirmationText() const override;
+    QString hintText() const override;
+    OpenFileDialog& encryptDialog() const override;
+    OpenFileDialog& decryptDialog() const override;
 
     // Runs when the window has been created: selects the default method, applies the hint
     // rule and writes the folder context-menu entry.
@@ -36,6 +47,8 @@ public slots:
     // standard methods, whose files hold no hint. The hint's text is never touched.
     void OnMethodSelected();
     void OnExitMenu();
+    void OnEncryptClicked();
+    void OnDecryptClicked();
 
 signals:
     void encryptClicked();
@@ -57,6 +70,10 @@ public:
     OpenFileDialog* 加密对话框 = nullptr;
     OpenFileDialog* 解密对话框 = nullptr;
     QAction* 退出 = nullptr;
+
+private:
+    std::unique_ptr<HostServices> m_ownHost;
+    HostServices* m_host = nullptr;
 };
 
 // The method list's texts, in list order.

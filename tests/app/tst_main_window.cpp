@@ -1,6 +1,7 @@
 #include "app/link_label.h"
 #include "app/main_window.h"
 #include "host/host_services/password_mask_style.h"
+#include "support/scripted_host_services.h"
 #include "support/typing.h"
 
 #include <QFile>
@@ -36,6 +37,7 @@ private slots:
 
 private:
     QTemporaryDir m_dataHome;
+    test::ScriptedHostServices m_host;
     std::unique_ptr<MainWindow> m_window;
 };
 
@@ -48,7 +50,8 @@ void TestMainWindow::initTestCase()
 
 void TestMainWindow::init()
 {
-    m_window = std::make_unique<MainWindow>();
+    m_host = {};
+    m_window = std::make_unique<MainWindow>(&m_host);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 }
@@ -201,6 +204,8 @@ void TestMainWindow::passwordBoxesMask()
     QCOMPARE(w.编辑框3->echoMode(), QLineEdit::Normal);
 }
 
+// A click runs the command: with empty boxes the encrypt command asks for the password, and
+// the decrypt command asks for confirmation (answered No here).
 void TestMainWindow::linksActOnRelease()
 {
     MainWindow& w = *m_window;
@@ -215,13 +220,21 @@ void TestMainWindow::linksActOnRelease()
     QCOMPARE(encrypt.size(), 0); // not on the press
     QTest::mouseRelease(w.超级链接框1, Qt::LeftButton);
     QCOMPARE(encrypt.size(), 1);
+    QCOMPARE(m_host.messages.size(), 1);
+    QCOMPARE(m_host.messages.last().text, QStringLiteral("请将密码输入完整!"));
     QTest::mouseClick(w.超级链接框1, Qt::RightButton);
     QTest::mousePress(w.超级链接框1, Qt::LeftButton);
     QTest::mouseRelease(w.超级链接框1, Qt::LeftButton, {}, QPoint(-5, -5)); // dragged off it
     QCOMPARE(encrypt.size(), 1);
+
+    m_host.answers = {answer::No};
     QTest::mouseClick(w.超级链接框2, Qt::LeftButton);
     QCOMPARE(decrypt.size(), 1);
     QCOMPARE(encrypt.size(), 1);
+    QCOMPARE(m_host.messages.size(), 2);
+    QCOMPARE(m_host.messages.last().text,
+             QStringLiteral("您确认要使用:MD5增强加密法来解密文件吗?"));
+    QCOMPARE(m_host.unexpectedCalls, 0);
 }
 
 void TestMainWindow::exitEndsWithStatusZero_data()

@@ -22,6 +22,7 @@ public:
         m_algorithms.rc4 = EVP_CIPHER_fetch(context, "RC4", nullptr);
         m_algorithms.hmac = EVP_MAC_fetch(context, "HMAC", nullptr);
         m_algorithms.scrypt = EVP_KDF_fetch(context, "SCRYPT", nullptr);
+        m_algorithms.sha256 = EVP_MD_fetch(context, "SHA256", nullptr);
     }
 
     ~CryptoLibrary()
@@ -30,6 +31,7 @@ public:
         EVP_CIPHER_free(m_algorithms.rc4);
         EVP_MAC_free(m_algorithms.hmac);
         EVP_KDF_free(m_algorithms.scrypt);
+        EVP_MD_free(m_algorithms.sha256);
         if (m_legacyProvider)
             OSSL_PROVIDER_unload(m_legacyProvider);
         if (m_defaultProvider)

@@ -17,6 +17,7 @@ struct OpenSslDeleter
     void operator()(EVP_CIPHER_CTX* p) const { EVP_CIPHER_CTX_free(p); }
     void operator()(EVP_MAC_CTX* p) const { EVP_MAC_CTX_free(p); }
     void operator()(EVP_KDF_CTX* p) const { EVP_KDF_CTX_free(p); }
+    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
 };
 
 template <typename T> using OpenSslPtr = std::unique_ptr<T, OpenSslDeleter>;
@@ -32,8 +33,9 @@ struct CryptoAlgorithms
     EVP_CIPHER* rc4 = nullptr;
     EVP_MAC* hmac = nullptr;
     EVP_KDF* scrypt = nullptr;
+    EVP_MD* sha256 = nullptr;
 
-    bool isValid() const { return desCbc && rc4 && hmac && scrypt; }
+    bool isValid() const { return desCbc && rc4 && hmac && scrypt && sha256; }
 };
 
 // Null members when a provider or an algorithm is missing; callers then fail cleanly.

@@ -36,10 +36,10 @@ std::optional<qint64> TypedDataReader::readLength()
     return qint64(length);
 }
 
-bool TypedDataReader::read(QByteArray& bytes)
+bool TypedDataReader::read(QByteArray& bytes, qint64 maxLength)
 {
     const std::optional<qint64> length = readLength();
-    if (!length)
+    if (!length || *length > maxLength)
         return false;
     QByteArray value = m_device.read(*length);
     if (value.size() != *length)
@@ -48,10 +48,10 @@ bool TypedDataReader::read(QByteArray& bytes)
     return true;
 }
 
-bool TypedDataReader::read(QString& text)
+bool TypedDataReader::read(QString& text, qint64 maxLength)
 {
     QByteArray bytes;
-    if (!read(bytes))
+    if (!read(bytes, maxLength))
         return false;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString value = decoder.decode(bytes);

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <limits>
 #include <optional>
 
 namespace virellock {
@@ -29,13 +30,16 @@ template <typename... Values> bool WriteTypedData(QIODevice& device, const Value
 class TypedDataReader
 {
 public:
+    static constexpr qint64 kNoLimit = std::numeric_limits<qint64>::max();
+
     explicit TypedDataReader(QIODevice& device) : m_device(device) {}
 
     // The next value's length; for a value that the caller reads in pieces itself.
     std::optional<qint64> readLength();
-    bool read(QByteArray& bytes);
+    // Each read also fails for a value longer than maxLength.
+    bool read(QByteArray& bytes, qint64 maxLength = kNoLimit);
     // Fails for bytes that are not valid UTF-8.
-    bool read(QString& text);
+    bool read(QString& text, qint64 maxLength = kNoLimit);
     bool atEnd() const { return m_device.bytesAvailable() == 0; }
 
 private:

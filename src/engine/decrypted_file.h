@@ -1,0 +1,27 @@
+#pragma once
+
+// Restoring the plain content of an encrypted file, in place.
+
+#include "engine/encrypted_file.h"
+#include "engine/methods.h"
+
+namespace virellock {
+
+// Reads the record of an enhanced-method file; nothing when the file cannot be opened or does
+// not hold exactly a record.
+std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path);
+
+// Decrypts a standard-method file with the password and writes the plain content over it.
+// Every chunk is authenticated before its plain bytes are written to the temporary file, and
+// the file is replaced only when all of it was good and reads back right: a wrong password, a
+// wrong method and a damaged or foreign file all end in BadInput with the file untouched.
+JobOutcome decryptStandardFile(const QString& path, dataops::CipherAlgorithm cipher,
+                               const QString& password, const JobOptions& options = {});
+
+// Restores the payload of an enhanced-method file read as record: decrypted with the password
+// for the DES and RC4 methods, decompressed for the MD5 method. The caller has checked the
+// password against the record's password_check.
+JobOutcome restoreEnhancedFile(const QString& path, Method method, const EnhancedRecord& record,
+                               const QString& password, const JobOptions& options = {});
+
+} // namespace virellock

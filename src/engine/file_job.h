@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QIODevice>
+
+#include <functional>
+
+namespace virellock {
+
+// How a file rewrite ended. The commands turn these into their messages.
+enum class JobOutcome
+{
+    Done,
+    Cancelled,
+    // The file could not be opened or read.
+    SourceUnreadable,
+    // The content is not what the method reads: foreign, damaged, or a wrong password.
+    BadInput,
+    // The new content could not be written, or did not read back as it should.
+    WriteFailed,
+};
+
+// Called as the work goes on with the bytes done out of the total; returning false cancels.
+using ProgressCallback = std::function<bool(qint64 done, qint64 total)>;
+
+struct JobOptions
+{
+    ProgressCallback progress;
+    // Reading the new content back before it replaces the file; only the benchmark turns it
+    // off, to measure what it costs.
+    bool verifyBeforeReplacing = true;
+    // Test seam: runs on the temporary file just before it is read back.
+    std::function<void(QIODevice& temporaryFile)> beforeVerify;
+};
+
+} // namespace virellock

@@ -1,0 +1,83 @@
+#pragma once
+
+// Every text the commands show, exactly as the user sees it.
+
+#include <QString>
+
+namespace virellock::messages {
+
+inline QString errorTitle()
+{
+    return QStringLiteral("错误:");
+}
+inline QString successTitle()
+{
+    return QStringLiteral("恭喜:");
+}
+inline QString questionTitle()
+{
+    return QStringLiteral("询问:");
+}
+inline QString decryptPromptTitle()
+{
+    return QStringLiteral("解密:");
+}
+
+inline QString chooseEncryptMethod()
+{
+    return QStringLiteral("请先选择一种加密方式!");
+}
+inline QString enterPasswordInFull()
+{
+    return QStringLiteral("请将密码输入完整!");
+}
+inline QString passwordsDiffer()
+{
+    return QStringLiteral("两次密码不一致,请重新输入!");
+}
+inline QString encryptSucceeded()
+{
+    return QStringLiteral("对该文件加密成功,请牢记你的密码!");
+}
+inline QString encryptFailed()
+{
+    return QStringLiteral("对该文件加密失败!");
+}
+
+inline QString chooseDecryptMethod()
+{
+    return QStringLiteral("请先选择一种解密方式!");
+}
+inline QString confirmDecrypt(const QString& method)
+{
+    return QStringLiteral("您确认要使用:") + method + QStringLiteral("来解密文件吗?");
+}
+inline QString notOurFile()
+{
+    return QStringLiteral("该文件不是由此软件加密而成的!");
+}
+inline QString wrongPassword()
+{
+    return QStringLiteral("密码错误,无法解密码!");
+}
+inline QString decryptSucceeded()
+{
+    return QStringLiteral("该文件解密成功!");
+}
+inline QString decryptFailed()
+{
+    return QStringLiteral("该文件解密失败!");
+}
+
+inline QString standardPrompt()
+{
+    return QStringLiteral(
+        "请输入密码:\r\n警告:由于这是标准加密法,因此不具有密码效验,请输入正确的密码,"
+        "否则解密会失败,建议您使用该解密法之前请备份文件!");
+}
+inline QString hintPrompt(const QString& hint)
+{
+    return QStringLiteral("请输入密码:\r\n\r\n") + hint;
+}
+
+} // namespace virellock::messages

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "host/data_ops/chunk_cipher.h"
+
+#include <optional>
+
+namespace virellock {
+
+// The five methods by their index in the method list.
+enum class Method
+{
+    DesStandard = 0,
+    Rc4Standard = 1,
+    DesEnhanced = 2,
+    Rc4Enhanced = 3,
+    Md5Enhanced = 4,
+};
+
+inline std::optional<Method> methodFromIndex(int index)
+{
+    if (index < 0 || index > 4)
+        return std::nullopt;
+    return Method(index);
+}
+
+// The standard methods store bare cipher output; the enhanced ones a record.
+inline bool isEnhanced(Method method)
+{
+    return method != Method::DesStandard && method != Method::Rc4Standard;
+}
+
+// The cipher of a method; nothing for the one that only compresses.
+inline std::optional<dataops::CipherAlgorithm> cipherOf(Method method)
+{
+    switch (method) {
+    case Method::DesStandard:
+    case Method::DesEnhanced:
+        return dataops::CipherAlgorithm::Des;
+    case Method::Rc4Standard:
+    case Method::Rc4Enhanced:
+        return dataops::CipherAlgorithm::Rc4;
+    case Method::Md5Enhanced:
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace virellock

@@ -1,0 +1,374 @@
+#include "engine/encrypt_command.h"
+#include "engine/encrypted_file.h"
+#include "host/data_ops/data_ops.h"
+#include "host/data_ops/password_check.h"
+#include "host/data_ops/zstd_stream.h"
+#include "host/host_services/typed_data.h"
+#include "support/fake_controls.h"
+#include "support/file_helpers.h"
+#include "support/scripted_host_services.h"
+#include "support/test_bytes.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace virellock;
+using namespace virellock::test;
+
+namespace {
+
+const QString kPassword = QStringLiteral("pass 密码");
+
+ShownMessage error(const char* text)
+{
+    return {QString::fromUtf8(text), 0x10, QStringLiteral("错误:")};
+}
+
+const ShownMessage kSuccess{QStringLiteral("对该文件加密成功,请牢记你的密码!"), 0x40,
+                            QStringLiteral("恭喜:")};
+const ShownMessage kFailure = error("对该文件加密失败!");
+
+struct Record
+{
+    QByteArray check;
+    QString hint;
+    QByteArray payload;
+};
+
+std::optional<Record> readRecord(const QString& path)
+{
+    QFile file(path);
+    Record record;
+    if (!file.open(QIODevice::ReadOnly) ||
+        !ReadTypedData(file, record.check, record.hint, record.payload))
+        return std::nullopt;
+    return record;
+}
+
+// Whatever zstd can decompress from any frame start in the data, cut short where it fails.
+QByteArray everythingDecompressible(const QByteArray& data)
+{
+    QByteArray out;
+    const QByteArray magic = QByteArray::fromHex("28b52ffd");
+    for (qsizetype at = data.indexOf(magic); at >= 0; at = data.indexOf(magic, at + 1)) {
+        const auto stream = dataops::makeDecompressStream();
+        stream->update(QByteArrayView(data).sliced(at), [&out](QByteArrayView piece) {
+            out.append(piece);
+            return true;
+        });
+    }
+    return out;
+}
+
+} // namespace
+
+class TestEncryptCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void checks_data();
+    void checks();
+    void cancelledDialogChangesNothing();
+    void methodsWriteTheirLayout_data();
+    void methodsWriteTheirLayout();
+    void md5PayloadIgnoresThePassword();
+    void passwordAppearsNowhere_data();
+    void passwordAppearsNowhere();
+    void fileCases_data();
+    void fileCases();
+    void encryptingTwiceNestsLayers();
+    void readBackCatchesABadWrite_data();
+    void readBackCatchesABadWrite();
+
+private:
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    ShownMessage encrypt(const QString& file, int method, const JobOptions& options = {});
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    FakeControls m_controls;
+    ScriptedHostServices m_host;
+};
+
+void TestEncryptCommand::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_controls.index = 4;
+    m_controls.setPassword(kPassword);
+    m_controls.hint = QStringLiteral("提示 hint");
+    m_host = {};
+}
+
+// Runs the command on file with the method; returns its one message.
+ShownMessage TestEncryptCommand::encrypt(const QString& file, int method, const JobOptions& options)
+{
+    m_host = {};
+    m_host.chosenFiles = {file};
+    m_controls.index = method;
+    runEncryptCommand(m_controls, m_host, options);
+    if (m_host.messages.size() != 1 || m_host.unexpectedCalls != 0)
+        return {QStringLiteral("expected one message and no unexpected call"), -1, {}};
+    return m_host.messages.first();
+}
+
+void TestEncryptCommand::checks_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("confirmation");
+    QTest::addColumn<QString>("message"); // empty: the checks pass
+
+    QTest::newRow("no method, empty boxes") << -1 << ""
+                                            << ""
+                                            << "请先选择一种加密方式!";
+    QTest::newRow("both empty") << 0 << ""
+                                << ""
+                                << "请将密码输入完整!";
+    QTest::newRow("password of blanks only") << 1 << "  \u3000 "
+                                             << "  \u3000 "
+                                             << "请将密码输入完整!";
+    QTest::newRow("blank confirmation") << 2 << "secret"
+                                        << "   "
+                                        << "请将密码输入完整!";
+    QTest::newRow("empty confirmation") << 3 << "secret"
+                                        << ""
+                                        << "请将密码输入完整!";
+    QTest::newRow("leading blank differs") << 4 << " secret"
+                                           << "secret"
+                                           << "两次密码不一致,请重新输入!";
+    QTest::newRow("case differs") << 0 << "Secret"
+                                  << "secret"
+                                  << "两次密码不一致,请重新输入!";
+    QTest::newRow("inner blank typed the same") << 0 << "sec ret"
+                                                << "sec ret"
+                                                << "";
+}
+
+void TestEncryptCommand::checks()
+{
+    QFETCH(int, index);
+    QFETCH(QString, password);
+    QFETCH(QString, confirmation);
+    QFETCH(QString, message);
+
+    const QString file = path(QStringLiteral("plain.txt"));
+    QVERIFY(writeFile(file, "some plain text"));
+    m_controls.index = index;
+    m_controls.password = password;
+    m_controls.confirmation = confirmation;
+    m_host.chosenFiles = {file};
+    runEncryptCommand(m_controls, m_host);
+
+    QCOMPARE(m_host.messages.size(), 1);
+    if (!message.isEmpty()) {
+        QCOMPARE(m_host.messages.first(), error(message.toUtf8().constData()));
+        QVERIFY(m_host.dialogTitles.isEmpty());
+        QCOMPARE(readFile(file), QByteArray("some plain text"));
+        return;
+    }
+    QCOMPARE(m_host.messages.first(), kSuccess);
+    QCOMPARE(m_host.dialogTitles, QStringList{QStringLiteral("打开欲加密的文件:")});
+    // Encrypted with the password exactly as typed, inner blank included.
+    QCOMPARE(DecryptData(readFile(file), password, 1), QByteArray("some plain text"));
+    QVERIFY(!DecryptData(readFile(file), QStringLiteral("secret"), 1));
+}
+
+void TestEncryptCommand::cancelledDialogChangesNothing()
+{
+    const QString file = path(QStringLiteral("plain.txt"));
+    QVERIFY(writeFile(file, "unchanged"));
+    m_host.chosenFiles = {std::nullopt};
+    const QString chosenBefore = m_controls.encrypt.chosenFileName();
+    runEncryptCommand(m_controls, m_host);
+    QVERIFY(m_host.messages.isEmpty());
+    QCOMPARE(m_host.dialogTitles.size(), 1);
+    QCOMPARE(readFile(file), QByteArray("unchanged"));
+    QCOMPARE(m_controls.encrypt.chosenFileName(), chosenBefore);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("plain.txt")});
+}
+
+void TestEncryptCommand::methodsWriteTheirLayout_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("DES standard") << 0 << "";
+    QTest::newRow("RC4 standard") << 1 << "";
+    QTest::newRow("DES enhanced") << 2 << "生日";
+    QTest::newRow("RC4 enhanced, empty hint") << 3 << "";
+    QTest::newRow("MD5 enhanced") << 4 << " hint with blanks ";
+}
+
+void TestEncryptCommand::methodsWriteTheirLayout()
+{
+    QFETCH(int, method);
+    QFETCH(QString, hint);
+
+    const QByteArray plain = patternBytes(3 * 1024 * 1024 + 5, 1) + QByteArray(100000, 'a');
+    const QString file = path(QStringLiteral("data.bin"));
+    QVERIFY(writeFile(file, plain));
+    m_controls.hint = hint;
+    QCOMPARE(encrypt(file, method), kSuccess);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("data.bin")});
+
+    const QByteArray content = readFile(file);
+    if (method < 2) {
+        // Bare cipher output and nothing else.
+        QCOMPARE(DecryptData(content, kPassword, method + 1), plain);
+        QVERIFY(!readRecord(file));
+        return;
+    }
+    const std::optional<Record> record = readRecord(file);
+    QVERIFY(record);
+    QVERIFY(dataops::verifyPasswordCheck(record->check, kPassword));
+    QCOMPARE(record->hint, hint);
+    if (method == 4)
+        QCOMPARE(DecompressData(record->payload), plain);
+    else
+        QCOMPARE(DecryptData(record->payload, kPassword, method - 1), plain);
+}
+
+void TestEncryptCommand::md5PayloadIgnoresThePassword()
+{
+    const QByteArray plain = QByteArray("same content\n").repeated(1000);
+    QByteArray payloads[2];
+    const QString passwords[2] = {QStringLiteral("first"), QStringLiteral("second")};
+    for (int i = 0; i < 2; ++i) {
+        const QString file = path(QStringLiteral("file%1").arg(i));
+        QVERIFY(writeFile(file, plain));
+        m_controls.setPassword(passwords[i]);
+        QCOMPARE(encrypt(file, 4), kSuccess);
+        const auto record = readRecord(file);
+        QVERIFY(record);
+        QVERIFY(dataops::verifyPasswordCheck(record->check, passwords[i]));
+        payloads[i] = record->payload;
+    }
+    QCOMPARE(payloads[0], payloads[1]);
+}
+
+void TestEncryptCommand::passwordAppearsNowhere_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::newRow("DES enhanced") << 2;
+    QTest::newRow("RC4 enhanced") << 3;
+    QTest::newRow("MD5 enhanced") << 4;
+}
+
+void TestEncryptCommand::passwordAppearsNowhere()
+{
+    QFETCH(int, method);
+    const QString password = QStringLiteral("Unmistakable口令");
+    const QString file = path(QStringLiteral("doc.txt"));
+    QVERIFY(writeFile(file, "a document that does not contain the password"));
+    m_controls.setPassword(password);
+    QCOMPARE(encrypt(file, method), kSuccess);
+
+    const QByteArray content = readFile(file);
+    const QByteArray decompressed = everythingDecompressible(content);
+    for (const QByteArray& form :
+         {password.toUtf8(), password.toLocal8Bit(),
+          QByteArray(reinterpret_cast<const char*>(password.utf16()), password.size() * 2)}) {
+        QVERIFY(!content.contains(form));
+        QVERIFY(!decompressed.contains(form));
+    }
+    if (method == 4) // the payload decompressed: the check above looked at real output
+        QVERIFY(decompressed.contains("a document"));
+}
+
+void TestEncryptCommand::fileCases_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("empty file") << "empty" << QByteArray() << false << true;
+    QTest::newRow("read-only file") << "locked" << QByteArray("keep") << true << false;
+    QTest::newRow("missing file") << "missing" << QByteArray() << false << false;
+    QTest::newRow("a folder") << "folder" << QByteArray() << false << false;
+    QTest::newRow("blanks, Chinese and a leading dash")
+        << "-文件 名.txt" << QByteArray("x") << false << true;
+}
+
+void TestEncryptCommand::fileCases()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, readOnly);
+    QFETCH(bool, succeeds);
+
+    const QString file = path(name);
+    if (name == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(file));
+    else if (name != QLatin1String("missing"))
+        QVERIFY(writeFile(file, content));
+    if (readOnly)
+        makeReadOnly(file);
+    const QStringList before = folderEntries(m_dir->path());
+
+    for (int method = 0; method < 5; ++method) {
+        QCOMPARE(encrypt(file, method), succeeds ? kSuccess : kFailure);
+        QCOMPARE(folderEntries(m_dir->path()), before);
+        if (!succeeds) {
+            if (QFileInfo(file).isFile())
+                QCOMPARE(readFile(file), content);
+            continue;
+        }
+        // Restore it for the next method, checking it on the way.
+        const QByteArray encrypted = readFile(file);
+        std::optional<QByteArray> plain;
+        if (method < 2) {
+            plain = DecryptData(encrypted, kPassword, method + 1);
+        } else {
+            const auto record = readRecord(file);
+            QVERIFY(record);
+            plain = method == 4 ? DecompressData(record->payload)
+                                : DecryptData(record->payload, kPassword, method - 1);
+        }
+        QCOMPARE(plain, content);
+        QVERIFY(writeFile(file, content));
+    }
+}
+
+void TestEncryptCommand::encryptingTwiceNestsLayers()
+{
+    const QString file = path(QStringLiteral("twice"));
+    QVERIFY(writeFile(file, "inner"));
+    QCOMPARE(encrypt(file, 1), kSuccess);
+    const QByteArray once = readFile(file);
+    QCOMPARE(encrypt(file, 1), kSuccess);
+    const auto outer = DecryptData(readFile(file), kPassword, 2);
+    QVERIFY(outer);
+    QCOMPARE(*outer, once);
+    QCOMPARE(DecryptData(*outer, kPassword, 2), QByteArray("inner"));
+}
+
+void TestEncryptCommand::readBackCatchesABadWrite_data()
+{
+    QTest::addColumn<int>("method");
+    for (int method = 0; method < 5; ++method)
+        QTest::addRow("method %d", method) << method;
+}
+
+// A byte changed on its way to the disk is caught before the file is replaced.
+void TestEncryptCommand::readBackCatchesABadWrite()
+{
+    QFETCH(int, method);
+    const QString file = path(QStringLiteral("precious"));
+    const QByteArray plain = patternBytes(200000, 9);
+    QVERIFY(writeFile(file, plain));
+    JobOptions options;
+    options.beforeVerify = [](QIODevice& temporary) {
+        const qint64 end = temporary.pos();
+        temporary.seek(end - 40);
+        temporary.write(QByteArray(1, '\x5a'));
+        temporary.seek(end);
+    };
+    QCOMPARE(encrypt(file, method, options), kFailure);
+    QCOMPARE(readFile(file), plain);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("precious")});
+}
+
+QTEST_GUILESS_MAIN(TestEncryptCommand)
+#include "tst_encrypt_command.moc"

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "host/host_services/host_services.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace virellock::test {
+
+struct ShownMessage
+{
+    QString text;
+    int style = 0;
+    QString title;
+
+    bool operator==(const ShownMessage&) const = default;
+};
+
+struct ShownPrompt
+{
+    QString prompt;
+    QString title;
+    QString initialText;
+    InputMode mode = InputMode::Plain;
+};
+
+// A stand-in for the dialogs: records every message box and prompt, and answers questions,
+// file dialogs and prompts from scripts. A script that runs out answers No or Cancel and counts
+// the call as unexpected.
+class ScriptedHostServices final : public HostServices
+{
+public:
+    QList<int> answers;                        // for Yes/No questions
+    QList<std::optional<QString>> chosenFiles; // nothing: the dialog is cancelled
+    QList<std::optional<QString>> typedTexts;  // nothing: the prompt is cancelled
+
+    QList<ShownMessage> messages;
+    QList<ShownPrompt> prompts;
+    QStringList dialogTitles;
+    int unexpectedCalls = 0;
+
+    int ShowMessageBox(const QString& text, int style, const QString& title) override
+    {
+        messages.append({text, style, title});
+        if ((style & 0x0F) != message_style::YesNo)
+            return answer::Ok;
+        if (answers.isEmpty()) {
+            ++unexpectedCalls;
+            return answer::No;
+        }
+        return answers.takeFirst();
+    }
+
+    std::optional<QString> InputBox(const QString& prompt, const QString& title,
+                                    const QString& initialText, InputMode mode) override
+    {
+        prompts.append({prompt, title, initialText, mode});
+        if (typedTexts.isEmpty()) {
+            ++unexpectedCalls;
+            return std::nullopt;
+        }
+        return typedTexts.takeFirst();
+    }
+
+    bool RunFileDialog(OpenFileDialog& dialog) override
+    {
+        dialogTitles.append(dialog.title());
+        if (chosenFiles.isEmpty()) {
+            ++unexpectedCalls;
+            return false;
+        }
+        const std::optional<QString> chosen = chosenFiles.takeFirst();
+        if (!chosen)
+            return false;
+        dialog.setChosenFileName(*chosen);
+        return true;
+    }
+};
+
+} // namespace virellock::test
