@@ -3,6 +3,7 @@
 #include "host/host_services/host_services.h"
 
 #include <QList>
+#include <QMetaType>
 #include <QString>
 
 #include <optional>
@@ -17,6 +18,15 @@ struct ShownMessage
 
     bool operator==(const ShownMessage&) const = default;
 };
+
+// How QCOMPARE prints a message when a check fails.
+inline char* toString(const ShownMessage& message)
+{
+    return qstrdup(QStringLiteral("\"%1\" style 0x%2 title \"%3\"")
+                       .arg(message.text, QString::number(message.style, 16), message.title)
+                       .toUtf8()
+                       .constData());
+}
 
 struct ShownPrompt
 {
@@ -80,3 +90,5 @@ public:
 };
 
 } // namespace virellock::test
+
+Q_DECLARE_METATYPE(virellock::test::ShownMessage)
