@@ -24,4 +24,36 @@ public:
     virtual OpenFileDialog& decryptDialog() const = 0; // 解密对话框
 };
 
+// The controls' values as they were when it was made, for work on another thread, which must
+// not touch the widgets. While the work runs the window takes no input, so the values are the
+// ones the controls still hold.
+class ControlsSnapshot final : public CommandControls
+{
+public:
+    explicit ControlsSnapshot(const CommandControls& controls)
+        : m_controls(controls), m_index(controls.methodIndex()),
+          m_methodText(controls.methodText(m_index)), m_password(controls.passwordText()),
+          m_confirmation(controls.confirmationText()), m_hint(controls.hintText())
+    {}
+
+    int methodIndex() const override { return m_index; }
+    QString methodText(int index) const override
+    {
+        return index == m_index ? m_methodText : QString();
+    }
+    QString passwordText() const override { return m_password; }
+    QString confirmationText() const override { return m_confirmation; }
+    QString hintText() const override { return m_hint; }
+    OpenFileDialog& encryptDialog() const override { return m_controls.encryptDialog(); }
+    OpenFileDialog& decryptDialog() const override { return m_controls.decryptDialog(); }
+
+private:
+    const CommandControls& m_controls;
+    int m_index;
+    QString m_methodText;
+    QString m_password;
+    QString m_confirmation;
+    QString m_hint;
+};
+
 } // namespace virellock

@@ -57,7 +57,12 @@ void runDecryptCommand(const CommandControls& controls, HostServices& host,
                           InputMode::Plain);
         if (!password)
             return;
-        report(host, decryptStandardFile(path, *cipherOf(*method), *password, options));
+        JobOutcome outcome = JobOutcome::WriteFailed;
+        host.RunWithProgress(QStringLiteral("解密文件"), [&](const ProgressReport& progress) {
+            outcome = decryptStandardFile(path, *cipherOf(*method), *password,
+                                          withProgress(options, progress));
+        });
+        report(host, outcome);
         return;
     }
 
@@ -75,7 +80,12 @@ void runDecryptCommand(const CommandControls& controls, HostServices& host,
         showError(host, messages::wrongPassword());
         return;
     }
-    report(host, restoreEnhancedFile(path, *method, *record, *password, options));
+    JobOutcome outcome = JobOutcome::WriteFailed;
+    host.RunWithProgress(QStringLiteral("解密文件"), [&](const ProgressReport& progress) {
+        outcome =
+            restoreEnhancedFile(path, *method, *record, *password, withProgress(options, progress));
+    });
+    report(host, outcome);
 }
 
 } // namespace virellock

@@ -1,7 +1,9 @@
 #include "decrypted_file.h"
 
 #include "engine/file_pipeline.h"
+#include "engine/parallel_cipher_job.h"
 #include "host/data_ops/cipher_stream.h"
+#include "host/data_ops/key_derivation.h"
 #include "host/data_ops/zstd_stream.h"
 
 #include <QFile>
@@ -12,35 +14,89 @@ using namespace dataops;
 
 namespace {
 
-// Streams range of the file through transform into a temporary file and replaces the file with
-// it once it reads back as written.
-JobOutcome rewriteFromRange(const QString& path, std::optional<FileRange> range,
-                            StreamTransform& transform, const JobOptions& options)
+// Turns a range of the file (all of it when none is given) into its new content. Writes
+// nothing, not even a temporary file, unless the whole range turns out good.
+class Rewrite
 {
-    QFile source(path);
-    if (!source.open(QIODevice::ReadOnly) || source.isSequential())
-        return JobOutcome::SourceUnreadable;
-    const FileRange part = range.value_or(FileRange{0, source.size()});
-    // The file must still be what the record described.
-    if (part.offset + part.size != source.size() || !source.seek(part.offset))
-        return JobOutcome::BadInput;
-
-    AtomicFileWriter writer(path);
-    if (!writer.open()) {
-        // Say that the content is foreign rather than that the write failed, when it is.
-        const JobOutcome checked =
-            pumpThrough(source, part.size, transform, nullptr, nullptr, nullptr, options.progress);
-        return checked == JobOutcome::Done ? JobOutcome::WriteFailed : checked;
+public:
+    Rewrite(const QString& path, std::optional<FileRange> range) : m_source(path), m_writer(path)
+    {
+        if (!m_source.open(QIODevice::ReadOnly) || m_source.isSequential()) {
+            m_outcome = JobOutcome::SourceUnreadable;
+            return;
+        }
+        m_range = range.value_or(FileRange{0, m_source.size()});
+        // The file must still be what the record described.
+        if (m_range.offset + m_range.size != m_source.size() || !m_source.seek(m_range.offset))
+            m_outcome = JobOutcome::BadInput;
+        else
+            m_writable = m_writer.open();
     }
-    Sha256 plainDigest;
-    const JobOutcome pumped = pumpThrough(source, part.size, transform, &writer.device(), nullptr,
-                                          &plainDigest, options.progress);
-    if (pumped != JobOutcome::Done)
-        return pumped;
-    if (options.verifyBeforeReplacing &&
-        !verifyWritten(writer, {}, nullptr, plainDigest.result(), options))
+
+    std::optional<JobOutcome> failure() const { return m_outcome; }
+    QFile& source() { return m_source; }
+    qint64 size() const { return m_range.size; }
+    // Null for a file that cannot be rewritten: the work then only tells good input from bad.
+    AtomicFileWriter* writer() { return m_writable ? &m_writer : nullptr; }
+
+    JobOutcome finish(JobOutcome transformed)
+    {
+        if (transformed != JobOutcome::Done)
+            return transformed;
+        if (!m_writable)
+            return JobOutcome::WriteFailed;
+        return m_writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;
+    }
+
+private:
+    QFile m_source;
+    AtomicFileWriter m_writer;
+    FileRange m_range;
+    bool m_writable = false;
+    std::optional<JobOutcome> m_outcome;
+};
+
+JobOutcome decryptRange(const QString& path, std::optional<FileRange> range,
+                        CipherAlgorithm algorithm, const QString& password,
+                        const JobOptions& options)
+{
+    Rewrite rewrite(path, range);
+    if (rewrite.failure())
+        return *rewrite.failure();
+    const QByteArray salt = rewrite.source().read(kSaltSize);
+    if (salt.size() != kSaltSize)
+        return JobOutcome::BadInput;
+    QByteArray passwordBytes = passwordToBytes(password);
+    const std::optional<ChunkCipher> cipher = ChunkCipher::derive(algorithm, passwordBytes, salt);
+    wipeBytes(passwordBytes);
+    if (!cipher)
         return JobOutcome::WriteFailed;
-    return writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;
+    CipherJob job;
+    job.cipher = &*cipher;
+    job.encrypt = false;
+    job.source = &rewrite.source();
+    job.length = rewrite.size() - kSaltSize;
+    job.writer = rewrite.writer();
+    return rewrite.finish(runCipherJob(job, options));
+}
+
+JobOutcome decompressRange(const QString& path, FileRange range, const JobOptions& options)
+{
+    Rewrite rewrite(path, range);
+    if (rewrite.failure())
+        return *rewrite.failure();
+    const std::unique_ptr<StreamTransform> transform = makeDecompressStream();
+    if (!transform)
+        return JobOutcome::WriteFailed;
+    AtomicFileWriter* writer = rewrite.writer();
+    Sha256 plainDigest;
+    JobOutcome outcome =
+        pumpThrough(rewrite.source(), rewrite.size(), *transform,
+                    writer ? &writer->device() : nullptr, nullptr, &plainDigest, options.progress);
+    if (outcome == JobOutcome::Done && writer && options.verifyBeforeReplacing &&
+        !verifyWritten(*writer, {}, nullptr, plainDigest.result(), options))
+        outcome = JobOutcome::WriteFailed;
+    return rewrite.finish(outcome);
 }
 
 } // namespace
@@ -56,19 +112,15 @@ std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path)
 JobOutcome decryptStandardFile(const QString& path, CipherAlgorithm cipher, const QString& password,
                                const JobOptions& options)
 {
-    const auto transform = makeDecryptStream(cipher, password);
-    return rewriteFromRange(path, std::nullopt, *transform, options);
+    return decryptRange(path, std::nullopt, cipher, password, options);
 }
 
 JobOutcome restoreEnhancedFile(const QString& path, Method method, const EnhancedRecord& record,
                                const QString& password, const JobOptions& options)
 {
-    const std::optional<CipherAlgorithm> cipher = cipherOf(method);
-    const std::unique_ptr<StreamTransform> transform =
-        cipher ? makeDecryptStream(*cipher, password) : makeDecompressStream();
-    if (!transform)
-        return JobOutcome::WriteFailed;
-    return rewriteFromRange(path, record.payload, *transform, options);
+    if (const std::optional<CipherAlgorithm> cipher = cipherOf(method))
+        return decryptRange(path, record.payload, *cipher, password, options);
+    return decompressRange(path, record.payload, options);
 }
 
 } // namespace virellock

@@ -36,7 +36,14 @@ void runEncryptCommand(const CommandControls& controls, HostServices& host,
     if (!host.RunFileDialog(dialog))
         return;
 
-    switch (encryptFile(dialog.chosenFileName(), controls.methodIndex(), controls, options)) {
+    const ControlsSnapshot snapshot(controls);
+    const QString path = dialog.chosenFileName();
+    JobOutcome outcome = JobOutcome::WriteFailed;
+    host.RunWithProgress(QStringLiteral("加密文件"), [&](const ProgressReport& report) {
+        outcome =
+            encryptFile(path, snapshot.methodIndex(), snapshot, withProgress(options, report));
+    });
+    switch (outcome) {
     case JobOutcome::Done:
         host.ShowMessageBox(messages::encryptSucceeded(), message_style::Information,
                             messages::successTitle());

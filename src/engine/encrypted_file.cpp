@@ -2,7 +2,9 @@
 
 #include "engine/file_pipeline.h"
 #include "engine/methods.h"
+#include "engine/parallel_cipher_job.h"
 #include "host/data_ops/cipher_stream.h"
+#include "host/data_ops/key_derivation.h"
 #include "host/data_ops/password_check.h"
 #include "host/data_ops/zstd_stream.h"
 #include "host/host_services/typed_data.h"
@@ -38,6 +40,52 @@ std::optional<EnhancedRecord> readEnhancedRecord(QIODevice& device)
     return record;
 }
 
+namespace {
+
+// DES and RC4: the salt, then the chunks sealed on all cores, each checked as it is written.
+JobOutcome encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorithm algorithm,
+                         const QString& password, QByteArray& salt, const JobOptions& options)
+{
+    const std::optional<QByteArray> randomSalt = randomBytes(kSaltSize);
+    if (!randomSalt)
+        return JobOutcome::WriteFailed;
+    salt = *randomSalt;
+    QByteArray passwordBytes = passwordToBytes(password);
+    const std::optional<ChunkCipher> cipher = ChunkCipher::derive(algorithm, passwordBytes, salt);
+    wipeBytes(passwordBytes);
+    if (!cipher || writer.device().write(salt) != kSaltSize)
+        return JobOutcome::WriteFailed;
+    CipherJob job;
+    job.cipher = &*cipher;
+    job.encrypt = true;
+    job.source = &source;
+    job.length = source.size();
+    job.writer = &writer;
+    return runCipherJob(job, options);
+}
+
+// The MD5 method: one zstd frame from zstd's own worker threads.
+JobOutcome compressWhole(QFile& source, AtomicFileWriter& writer, Sha256& plainDigest,
+                         const JobOptions& options)
+{
+    const std::unique_ptr<StreamTransform> compress = makeCompressStream(source.size());
+    if (!compress)
+        return JobOutcome::WriteFailed;
+    const JobOutcome pumped = pumpThrough(source, std::nullopt, *compress, &writer.device(),
+                                          &plainDigest, nullptr, options.progress);
+    // A compressor refuses input only when the file changed size while it was read.
+    return pumped == JobOutcome::BadInput ? JobOutcome::WriteFailed : pumped;
+}
+
+bool startsWith(AtomicFileWriter& writer, const QByteArray& prefix)
+{
+    QByteArray readBack(prefix.size(), Qt::Uninitialized);
+    return writer.flush() && writer.readAt(0, readBack.data(), readBack.size()) &&
+           readBack == prefix;
+}
+
+} // namespace
+
 JobOutcome encryptFile(const QString& path, int methodIndex, const CommandControls& controls,
                        const JobOptions& options)
 {
@@ -50,14 +98,10 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
     AtomicFileWriter writer(path);
     if (!writer.open())
         return JobOutcome::WriteFailed;
-
     const QString password = controls.passwordText();
-    const std::optional<CipherAlgorithm> cipher = cipherOf(*method);
-    const std::unique_ptr<StreamTransform> forward =
-        cipher ? makeEncryptStream(*cipher, password) : makeCompressStream(source.size());
-    if (!forward)
-        return JobOutcome::WriteFailed;
 
+    // The enhanced record's first two values and the payload's length, which is patched in
+    // once the payload is written.
     QByteArray passwordCheck;
     QString hint;
     if (isEnhanced(*method)) {
@@ -66,18 +110,20 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
             return JobOutcome::WriteFailed;
         passwordCheck = *check;
         hint = controls.hintText();
-        // The payload's length is patched in once it is known.
         const QByteArray head = enhancedRecordHead(passwordCheck, hint, 0);
         if (writer.device().write(head) != head.size())
             return JobOutcome::WriteFailed;
     }
     const qint64 payloadStart = writer.device().pos();
 
+    const std::optional<CipherAlgorithm> cipher = cipherOf(*method);
+    QByteArray salt;
     Sha256 plainDigest;
-    const JobOutcome pumped = pumpThrough(source, std::nullopt, *forward, &writer.device(),
-                                          &plainDigest, nullptr, options.progress);
-    if (pumped != JobOutcome::Done)
-        return pumped == JobOutcome::BadInput ? JobOutcome::WriteFailed : pumped;
+    const JobOutcome written = cipher
+                                   ? encryptChunks(source, writer, *cipher, password, salt, options)
+                                   : compressWhole(source, writer, plainDigest, options);
+    if (written != JobOutcome::Done)
+        return written;
 
     QByteArray head;
     if (isEnhanced(*method)) {
@@ -89,9 +135,14 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
             return JobOutcome::WriteFailed;
     }
     if (options.verifyBeforeReplacing) {
-        const std::unique_ptr<StreamTransform> inverse =
-            cipher ? makeDecryptStream(*cipher, password) : makeDecompressStream();
-        if (!inverse || !verifyWritten(writer, head, inverse.get(), plainDigest.result(), options))
+        // The chunks were checked as they were written; what precedes them is checked here.
+        // The compressed frame is checked whole, by decompressing what reads back.
+        const std::unique_ptr<StreamTransform> decompress =
+            cipher ? nullptr : makeDecompressStream();
+        const bool good = cipher ? startsWith(writer, head + salt)
+                                 : decompress && verifyWritten(writer, head, decompress.get(),
+                                                               plainDigest.result(), options);
+        if (!good)
             return JobOutcome::WriteFailed;
     }
     return writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;

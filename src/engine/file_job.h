@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/host_services/host_services.h"
+
 #include <QIODevice>
 
 #include <functional>
@@ -20,7 +22,7 @@ enum class JobOutcome
 };
 
 // Called as the work goes on with the bytes done out of the total; returning false cancels.
-using ProgressCallback = std::function<bool(qint64 done, qint64 total)>;
+using ProgressCallback = ProgressReport;
 
 struct JobOptions
 {
@@ -31,5 +33,16 @@ struct JobOptions
     // Test seam: runs on the temporary file just before it is read back.
     std::function<void(QIODevice& temporaryFile)> beforeVerify;
 };
+
+// The options with report added to their own progress callback: both must agree to go on.
+inline JobOptions withProgress(JobOptions options, const ProgressReport& report)
+{
+    ProgressCallback own = std::move(options.progress);
+    options.progress = [own, report](qint64 done, qint64 total) {
+        const bool reported = report(done, total);
+        return (!own || own(done, total)) && reported;
+    };
+    return options;
+}
 
 } // namespace virellock

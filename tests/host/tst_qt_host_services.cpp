@@ -9,9 +9,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
 
 using namespace virellock;
 using virellock::test::typeText;
@@ -29,6 +34,8 @@ private slots:
     void inputBox();
     void longPromptWraps();
     void fileDialog();
+    void progressDialogCancels();
+    void shortWorkShowsNoDialog();
 
 private:
     QWidget m_window;
@@ -175,6 +182,60 @@ void TestQtHostServices::fileDialog()
     whenModalShows([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     QVERIFY(!m_services.RunFileDialog(dialog));
     QCOMPARE(dialog.chosenFileName(), QDir::toNativeSeparators(path));
+}
+
+// Long work: the dialog shows with the command's name, the window behind takes no clicks, and
+// Cancel reaches the work through its report.
+void TestQtHostServices::progressDialogCancels()
+{
+    QPushButton button(&m_window);
+    button.show();
+    int clicks = 0;
+    connect(&button, &QPushButton::clicked, [&clicks] { ++clicks; });
+    QTimer::singleShot(100, [&button] { QTest::mouseClick(&button, Qt::LeftButton); });
+
+    QString title;
+    whenModalShows([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QProgressDialog*>(modal);
+        QVERIFY(dialog);
+        title = dialog->windowTitle();
+        auto* cancel = dialog->findChild<QPushButton*>();
+        QVERIFY(cancel);
+        QCOMPARE(cancel->text(), QStringLiteral("取消"));
+        cancel->click();
+    });
+    std::atomic<int> steps = 0;
+    std::atomic<bool> toldToStop = false;
+    m_services.RunWithProgress(QStringLiteral("加密文件"), [&](const ProgressReport& report) {
+        // Up to a minute of work, unless cancelled.
+        for (; steps < 6000; ++steps) {
+            if (!report(steps, 6000)) {
+                toldToStop = true;
+                return;
+            }
+            QThread::msleep(10);
+        }
+    });
+    QVERIFY(toldToStop);
+    QVERIFY(steps < 6000);
+    QCOMPARE(title, QStringLiteral("加密文件"));
+    QCOMPARE(clicks, 0);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    QCOMPARE(clicks, 1); // input flows again afterwards
+}
+
+void TestQtHostServices::shortWorkShowsNoDialog()
+{
+    bool shown = false;
+    whenModalShows(
+        [&shown](QWidget* modal) { shown = qobject_cast<QProgressDialog*>(modal) != nullptr; });
+    bool ran = false;
+    m_services.RunWithProgress(QStringLiteral("解密文件"),
+                               [&ran](const ProgressReport& report) { ran = report(1, 1); });
+    QVERIFY(ran);
+    QTest::qWait(700); // past the moment a dialog for this work would have shown
+    QVERIFY(!shown);
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 QTEST_MAIN(TestQtHostServices)

@@ -49,7 +49,11 @@ public:
     QList<ShownMessage> messages;
     QList<ShownPrompt> prompts;
     QStringList dialogTitles;
+    QStringList progressTitles;
     int unexpectedCalls = 0;
+    // When set, the progress report says "cancel" once this share of the work is done.
+    std::optional<double> cancelAt;
+    bool cancelled = false;
 
     int ShowMessageBox(const QString& text, int style, const QString& title) override
     {
@@ -86,6 +90,18 @@ public:
             return false;
         dialog.setChosenFileName(*chosen);
         return true;
+    }
+
+    // Runs the work here and now, reporting like the real dialog would.
+    void RunWithProgress(const QString& title,
+                         const std::function<void(const ProgressReport&)>& work) override
+    {
+        progressTitles.append(title);
+        work([this](qint64 done, qint64 total) {
+            if (cancelAt && total > 0 && double(done) >= *cancelAt * double(total))
+                cancelled = true;
+            return !cancelled;
+        });
     }
 };
 

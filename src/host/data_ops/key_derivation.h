@@ -24,6 +24,9 @@ inline constexpr qsizetype kSaltSize = 16;
 // Nothing is trimmed and case is kept.
 QByteArray passwordToBytes(QStringView password);
 
+// Overwrites secret bytes before they are released, in a way the compiler cannot drop.
+void wipeBytes(QByteArray& bytes);
+
 // Cryptographically strong random bytes, or nothing when the generator fails.
 std::optional<QByteArray> randomBytes(qsizetype count);
 

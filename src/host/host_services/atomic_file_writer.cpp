@@ -18,7 +18,7 @@ constexpr qint64 kReadBackPieceSize = qint64(1) << 20;
 
 // QSaveFile opens its temporary file for reading and writing at the system level, although it
 // only offers writing; reading through the handle at an offset leaves the writer untouched.
-qint64 readAt(int handle, qint64 offset, char* data, qint64 size)
+qint64 readFromHandle(int handle, qint64 offset, char* data, qint64 size)
 {
 #ifdef Q_OS_WIN
     const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
@@ -71,12 +71,26 @@ bool AtomicFileWriter::readBack(const std::function<bool(QByteArrayView)>& sink)
     QByteArray buffer(qsizetype(std::min(size, kReadBackPieceSize)), Qt::Uninitialized);
     for (qint64 offset = 0; offset < size;) {
         const qint64 wanted = std::min<qint64>(buffer.size(), size - offset);
-        const qint64 read = readAt(handle, offset, buffer.data(), wanted);
+        const qint64 read = readFromHandle(handle, offset, buffer.data(), wanted);
         if (read <= 0 || !sink(QByteArrayView(buffer).first(qsizetype(read))))
             return false;
         offset += read;
     }
     return true;
+}
+
+bool AtomicFileWriter::readAt(qint64 offset, char* data, qint64 size) const
+{
+    const int handle = m_file.handle();
+    while (handle >= 0 && size > 0) {
+        const qint64 read = readFromHandle(handle, offset, data, size);
+        if (read <= 0)
+            return false;
+        offset += read;
+        data += read;
+        size -= read;
+    }
+    return handle >= 0 && size == 0;
 }
 
 bool AtomicFileWriter::commit()

@@ -31,6 +31,13 @@ public:
     // Flushes what was written and reads it back from the disk, piece by piece, from the start.
     bool readBack(const std::function<bool(QByteArrayView)>& sink);
 
+    // Hands what was written so far to the system, so that readAt() sees it.
+    bool flush() { return m_file.flush(); }
+
+    // Reads size bytes at offset from the temporary file as the system has it. Safe to call
+    // from other threads while this one goes on writing; call flush() first.
+    bool readAt(qint64 offset, char* data, qint64 size) const;
+
     // Flushes to the disk and renames the temporary file over the original.
     bool commit();
 

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace virellock {
@@ -38,6 +39,10 @@ enum class InputMode
     Password = 4, // typed characters masked
 };
 
+// Told the bytes done out of the total as long work goes on; returns false once the user has
+// cancelled.
+using ProgressReport = std::function<bool(qint64 done, qint64 total)>;
+
 class HostServices
 {
 public:
@@ -54,6 +59,13 @@ public:
     // Runs the open-file dialog modally. On a choice, stores the full path in the dialog and
     // returns true; false when cancelled.
     virtual bool RunFileDialog(OpenFileDialog& dialog) = 0;
+
+    // Runs work on another thread and returns when it has finished. Meanwhile the window
+    // keeps painting but takes no input, and a modal progress dialog with the given title
+    // shows once the work lasts more than about half a second; its Cancel makes the report
+    // return false, and the work is expected to stop soon after.
+    virtual void RunWithProgress(const QString& title,
+                                 const std::function<void(const ProgressReport&)>& work) = 0;
 };
 
 } // namespace virellock

@@ -1,5 +1,7 @@
 #include "qt_host_services.h"
 
+#include "progress_runner.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -83,6 +85,17 @@ bool QtHostServices::RunFileDialog(OpenFileDialog& fileDialog)
         return false;
     fileDialog.setChosenFileName(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
     return true;
+}
+
+} // namespace virellock
+
+namespace virellock {
+
+void QtHostServices::RunWithProgress(const QString& title,
+                                     const std::function<void(const ProgressReport&)>& work)
+{
+    constexpr int kShowAfterMs = 500;
+    runWithProgressDialog(m_dialogParent, title, kShowAfterMs, work);
 }
 
 } // namespace virellock

@@ -17,6 +17,8 @@ public:
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& initialText, InputMode mode) override;
     bool RunFileDialog(OpenFileDialog& dialog) override;
+    void RunWithProgress(const QString& title,
+                         const std::function<void(const ProgressReport&)>& work) override;
 
 private:
     QPointer<QWidget> m_dialogParent;

@@ -1,0 +1,179 @@
+#include "parallel_cipher_job.h"
+
+#include <QThread>
+#include <QThreadPool>
+
+#include <deque>
+#include <future>
+#include <memory>
+
+namespace virellock {
+
+using dataops::kChunkSize;
+using dataops::kSealedChunkSize;
+
+namespace {
+
+// Chunks in flight per thread: enough to keep every core busy while the calling thread reads
+// and writes, few enough to bound memory (about 4 MiB per thread).
+constexpr int kChunksPerThread = 2;
+constexpr int kMaxChunksInFlight = 32;
+
+struct Chunk
+{
+    quint64 index = 0;
+    bool last = false;
+    QByteArray input;
+    QByteArray output;
+    qint64 writtenAt = -1;
+    std::future<bool> transformed;
+    std::future<bool> verified;
+};
+
+template <typename Function> std::future<bool> submit(QThreadPool& pool, Function function)
+{
+    auto promise = std::make_shared<std::promise<bool>>();
+    std::future<bool> future = promise->get_future();
+    pool.start(
+        [promise, function = std::move(function)]() mutable { promise->set_value(function()); });
+    return future;
+}
+
+class CipherPipeline
+{
+public:
+    CipherPipeline(const CipherJob& job, const JobOptions& options) : m_job(job), m_options(options)
+    {
+        const int threads =
+            job.threads > 0 ? job.threads : std::max(1, QThread::idealThreadCount());
+        m_pool.setMaxThreadCount(threads);
+        m_maxInFlight = std::min(kMaxChunksInFlight, kChunksPerThread * threads);
+    }
+
+    ~CipherPipeline()
+    {
+        // Workers hold references into the chunks: let them finish before anything goes.
+        m_pool.waitForDone();
+    }
+
+    JobOutcome run()
+    {
+        const std::optional<qint64> chunkCount = countChunks();
+        if (!chunkCount)
+            return JobOutcome::BadInput;
+        qint64 done = 0;
+        for (quint64 index = 0; index < quint64(*chunkCount); ++index) {
+            if (m_options.progress && !m_options.progress(done, m_job.length))
+                return JobOutcome::Cancelled;
+            const bool last = index + 1 == quint64(*chunkCount);
+            const qint64 size = last ? m_job.length - done : fullInputSize();
+            auto chunk = std::make_unique<Chunk>();
+            chunk->index = index;
+            chunk->last = last;
+            chunk->input.resize(qsizetype(size));
+            if (size > 0 && m_job.source->read(chunk->input.data(), size) != size)
+                return JobOutcome::SourceUnreadable;
+            done += size;
+            Chunk* raw = chunk.get();
+            chunk->transformed = submit(m_pool, [this, raw] { return transform(*raw); });
+            m_transforming.push_back(std::move(chunk));
+            while (int(m_transforming.size() + m_verifying.size()) > m_maxInFlight) {
+                if (const JobOutcome outcome = retireOne(); outcome != JobOutcome::Done)
+                    return outcome;
+            }
+        }
+        while (!m_transforming.empty() || !m_verifying.empty()) {
+            if (const JobOutcome outcome = retireOne(); outcome != JobOutcome::Done)
+                return outcome;
+        }
+        if (m_options.progress && !m_options.progress(done, m_job.length))
+            return JobOutcome::Cancelled;
+        return JobOutcome::Done;
+    }
+
+private:
+    qint64 fullInputSize() const { return m_job.encrypt ? kChunkSize : kSealedChunkSize; }
+
+    // Plain text: full chunks, then a shorter last one (possibly empty). Sealed chunks: full
+    // ones while more than one remains, then the rest.
+    std::optional<qint64> countChunks() const
+    {
+        if (m_job.encrypt)
+            return m_job.length / kChunkSize + 1;
+        if (m_job.length <= 0)
+            return std::nullopt;
+        return (m_job.length - 1) / kSealedChunkSize + 1;
+    }
+
+    bool transform(Chunk& chunk) const
+    {
+        return m_job.encrypt
+                   ? m_job.cipher->seal(chunk.index, chunk.last, chunk.input, chunk.output)
+                   : m_job.cipher->open(chunk.index, chunk.last, chunk.input, chunk.output);
+    }
+
+    bool verify(const Chunk& chunk) const
+    {
+        QByteArray readBack(chunk.output.size(), Qt::Uninitialized);
+        if (!m_job.writer->readAt(chunk.writtenAt, readBack.data(), readBack.size()))
+            return false;
+        if (!m_job.encrypt)
+            return readBack == chunk.output;
+        QByteArray reopened;
+        return m_job.cipher->open(chunk.index, chunk.last, readBack, reopened) &&
+               reopened == chunk.input;
+    }
+
+    // Waits for the oldest piece of work: writes a transformed chunk, or collects a check.
+    JobOutcome retireOne()
+    {
+        if (!m_verifying.empty() &&
+            (m_transforming.empty() || m_verifying.front()->verified.wait_for(
+                                           std::chrono::seconds(0)) == std::future_status::ready)) {
+            const bool good = m_verifying.front()->verified.get();
+            m_verifying.pop_front();
+            return good ? JobOutcome::Done : JobOutcome::WriteFailed;
+        }
+        std::unique_ptr<Chunk> chunk = std::move(m_transforming.front());
+        m_transforming.pop_front();
+        if (!chunk->transformed.get())
+            return m_job.encrypt ? JobOutcome::WriteFailed : JobOutcome::BadInput;
+        if (!m_job.writer)
+            return JobOutcome::Done;
+        QIODevice& device = m_job.writer->device();
+        chunk->writtenAt = device.pos();
+        if (device.write(chunk->output) != chunk->output.size() || !m_job.writer->flush())
+            return JobOutcome::WriteFailed;
+        if (!m_options.verifyBeforeReplacing)
+            return JobOutcome::Done;
+        if (m_options.beforeVerify && !m_hookRun) {
+            m_hookRun = true;
+            m_options.beforeVerify(device);
+            m_job.writer->flush();
+        }
+        Chunk* raw = chunk.get();
+        chunk->verified = submit(m_pool, [this, raw] { return verify(*raw); });
+        m_verifying.push_back(std::move(chunk));
+        return JobOutcome::Done;
+    }
+
+    const CipherJob& m_job;
+    const JobOptions& m_options;
+    QThreadPool m_pool;
+    int m_maxInFlight = 2;
+    bool m_hookRun = false;
+    std::deque<std::unique_ptr<Chunk>> m_transforming;
+    std::deque<std::unique_ptr<Chunk>> m_verifying;
+};
+
+} // namespace
+
+JobOutcome runCipherJob(const CipherJob& job, const JobOptions& options)
+{
+    if (!job.cipher || !job.source || job.length < 0)
+        return JobOutcome::BadInput;
+    CipherPipeline pipeline(job, options);
+    return pipeline.run();
+}
+
+} // namespace virellock

@@ -1,0 +1,157 @@
+#include "engine/decrypt_command.h"
+#include "engine/encrypt_command.h"
+#include "engine/parallel_cipher_job.h"
+#include "host/data_ops/cipher_stream.h"
+#include "host/data_ops/key_derivation.h"
+#include "support/fake_controls.h"
+#include "support/file_helpers.h"
+#include "support/scripted_host_services.h"
+#include "support/test_bytes.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace virellock;
+using namespace virellock::test;
+
+namespace {
+
+constexpr qsizetype MiB = 1 << 20;
+const QString kPassword = QStringLiteral("cancel me");
+
+} // namespace
+
+class TestCancelAndThreads : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cancelLeavesTheFile_data();
+    void cancelLeavesTheFile();
+    void threadsDoNotChangeTheOutput_data();
+    void threadsDoNotChangeTheOutput();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestCancelAndThreads::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestCancelAndThreads::cancelLeavesTheFile_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<bool>("decrypting");
+    for (int method = 0; method < 5; ++method) {
+        QTest::addRow("encrypt, method %d", method) << method << false;
+        QTest::addRow("decrypt, method %d", method) << method << true;
+    }
+}
+
+// Cancelled halfway through a file of several chunks: silence, the file as it was, nothing
+// left beside it.
+void TestCancelAndThreads::cancelLeavesTheFile()
+{
+    QFETCH(int, method);
+    QFETCH(bool, decrypting);
+    const QString file = m_dir->filePath(QStringLiteral("large.bin"));
+    QVERIFY(writeFile(file, patternBytes(6 * MiB + 123, 5)));
+    FakeControls controls;
+    controls.index = method;
+    controls.setPassword(kPassword);
+
+    if (decrypting) {
+        ScriptedHostServices encryptHost;
+        encryptHost.chosenFiles = {file};
+        runEncryptCommand(controls, encryptHost);
+        QCOMPARE(encryptHost.messages.size(), 1);
+        QCOMPARE(encryptHost.messages.first().style, 0x40);
+    }
+    const QByteArray before = readFile(file);
+
+    ScriptedHostServices host;
+    host.chosenFiles = {file};
+    host.answers = {answer::Yes};
+    host.typedTexts = {kPassword};
+    host.cancelAt = 0.5;
+    if (decrypting)
+        runDecryptCommand(controls, host);
+    else
+        runEncryptCommand(controls, host);
+
+    QVERIFY(host.cancelled);
+    QCOMPARE(host.progressTitles,
+             QStringList{decrypting ? QStringLiteral("解密文件") : QStringLiteral("加密文件")});
+    // Only the decrypt command's question; no outcome is reported.
+    QCOMPARE(host.messages.size(), decrypting ? 1 : 0);
+    QCOMPARE(readFile(file), before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("large.bin")});
+}
+
+void TestCancelAndThreads::threadsDoNotChangeTheOutput_data()
+{
+    QTest::addColumn<int>("selector");
+    QTest::addColumn<qsizetype>("size");
+    for (int selector : {1, 2}) {
+        for (qsizetype size : {qsizetype(0), 5 * MiB + 77, 4 * MiB}) {
+            QTest::addRow("%s, %lld bytes", selector == 1 ? "DES" : "RC4",
+                          static_cast<long long>(size))
+                << selector << size;
+        }
+    }
+}
+
+// The parallel file path and the one-chunk-at-a-time stream give the same bytes for the same
+// salt, whatever the number of threads, and the parallel path opens them again.
+void TestCancelAndThreads::threadsDoNotChangeTheOutput()
+{
+    QFETCH(int, selector);
+    QFETCH(qsizetype, size);
+    const auto algorithm = *dataops::cipherAlgorithmFromSelector(selector);
+    const QByteArray plain = patternBytes(size, 6);
+    const QByteArray salt = patternBytes(dataops::kSaltSize, 7);
+
+    QByteArray expected;
+    const auto stream = dataops::makeEncryptStream(algorithm, kPassword, salt);
+    const dataops::ByteSink collect = [&expected](QByteArrayView piece) {
+        expected.append(piece);
+        return true;
+    };
+    QVERIFY(stream->update(plain, collect) && stream->finish(collect));
+    expected.remove(0, dataops::kSaltSize);
+
+    const auto cipher =
+        dataops::ChunkCipher::derive(algorithm, dataops::passwordToBytes(kPassword), salt);
+    QVERIFY(cipher);
+    const QString plainFile = m_dir->filePath(QStringLiteral("plain"));
+    QVERIFY(writeFile(plainFile, plain));
+    for (int threads : {1, 2, 5}) {
+        for (bool encrypt : {true, false}) {
+            const QString source = encrypt ? plainFile : m_dir->filePath(QStringLiteral("sealed"));
+            const QString target = m_dir->filePath(QStringLiteral("out"));
+            if (!encrypt)
+                QVERIFY(writeFile(source, expected));
+            QFile input(source);
+            QVERIFY(input.open(QIODevice::ReadOnly));
+            AtomicFileWriter writer(target);
+            QVERIFY(writer.open());
+            CipherJob job;
+            job.cipher = &*cipher;
+            job.encrypt = encrypt;
+            job.source = &input;
+            job.length = input.size();
+            job.writer = &writer;
+            job.threads = threads;
+            QCOMPARE(runCipherJob(job, {}), JobOutcome::Done);
+            QVERIFY(writer.commit());
+            QCOMPARE(readFile(target), encrypt ? expected : plain);
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCancelAndThreads)
+#include "tst_cancel_and_threads.moc"
