@@ -43,6 +43,9 @@ public:
     {
         if (transformed != JobOutcome::Done)
             return transformed;
+        // What was added to the file while it was read would be lost.
+        if (m_source.size() != m_range.offset + m_range.size || !m_source.atEnd())
+            return JobOutcome::WriteFailed;
         if (!m_writable)
             return JobOutcome::WriteFailed;
         return m_writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;

@@ -61,7 +61,11 @@ JobOutcome encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorith
     job.source = &source;
     job.length = source.size();
     job.writer = &writer;
-    return runCipherJob(job, options);
+    const JobOutcome outcome = runCipherJob(job, options);
+    // A file that grew while it was read would lose what was added: refuse to replace it.
+    if (outcome == JobOutcome::Done && (source.size() != job.length || !source.atEnd()))
+        return JobOutcome::SourceUnreadable;
+    return outcome;
 }
 
 // The MD5 method: one zstd frame from zstd's own worker threads.

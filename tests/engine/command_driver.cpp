@@ -1,0 +1,94 @@
+// Runs the encrypt or decrypt command on one file in a process of its own, so that tests can
+// kill it or limit it. Answers every dialog for the user and prints what the user would see:
+//
+//   command_driver encrypt|decrypt METHOD PATH PASSWORD [--file-size-limit BYTES]
+//
+// prints "progress DONE TOTAL" as the work goes on and "message STYLE TEXT" for each message.
+
+#include "engine/decrypt_command.h"
+#include "engine/encrypt_command.h"
+#include "support/fake_controls.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
+using namespace virellock;
+
+namespace {
+
+class PrintingHost final : public HostServices
+{
+public:
+    explicit PrintingHost(QString password, QString path)
+        : m_password(std::move(password)), m_path(std::move(path))
+    {}
+
+    int ShowMessageBox(const QString& text, int style, const QString&) override
+    {
+        std::printf("message %#x %s\n", style, text.toUtf8().constData());
+        std::fflush(stdout);
+        return answer::Yes;
+    }
+    std::optional<QString> InputBox(const QString&, const QString&, const QString&,
+                                    InputMode) override
+    {
+        return m_password;
+    }
+    bool RunFileDialog(OpenFileDialog& dialog) override
+    {
+        dialog.setChosenFileName(m_path);
+        return true;
+    }
+    void RunWithProgress(const QString&,
+                         const std::function<void(const ProgressReport&)>& work) override
+    {
+        work([](qint64 done, qint64 total) {
+            std::printf("progress %lld %lld\n", static_cast<long long>(done),
+                        static_cast<long long>(total));
+            std::fflush(stdout);
+            return true;
+        });
+    }
+
+private:
+    QString m_password;
+    QString m_path;
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments();
+    if (arguments.size() < 5) {
+        std::fprintf(stderr, "usage: command_driver encrypt|decrypt METHOD PATH PASSWORD "
+                             "[--file-size-limit BYTES]\n");
+        return 2;
+    }
+#ifdef Q_OS_UNIX
+    if (arguments.size() == 7 && arguments[5] == QLatin1String("--file-size-limit")) {
+        // A full disk, as far as this process can tell: writes past the limit fail with EFBIG
+        // instead of raising SIGXFSZ.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlim_t limit = arguments[6].toULongLong();
+        const rlimit fileSize{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &fileSize);
+    }
+#endif
+    test::FakeControls controls;
+    controls.index = arguments[2].toInt();
+    controls.setPassword(arguments[4]);
+    PrintingHost host(arguments[4], arguments[3]);
+    if (arguments[1] == QLatin1String("encrypt"))
+        runEncryptCommand(controls, host);
+    else
+        runDecryptCommand(controls, host);
+    return 0;
+}
