@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
@@ -227,7 +228,7 @@ void TestQtHostServices::progressDialogCancels()
 void TestQtHostServices::shortWorkShowsNoDialog()
 {
     bool shown = false;
-    whenModalShows(
+    const QPointer<QTimer> watch = whenModalShows(
         [&shown](QWidget* modal) { shown = qobject_cast<QProgressDialog*>(modal) != nullptr; });
     bool ran = false;
     m_services.RunWithProgress(QStringLiteral("解密文件"),
@@ -236,6 +237,7 @@ void TestQtHostServices::shortWorkShowsNoDialog()
     QTest::qWait(700); // past the moment a dialog for this work would have shown
     QVERIFY(!shown);
     QVERIFY(!QApplication::activeModalWidget());
+    delete watch;
 }
 
 QTEST_MAIN(TestQtHostServices)

@@ -9,10 +9,11 @@
 namespace virellock::test {
 
 // Runs action on the next modal widget once it is showing, from inside its event loop; for
-// driving real dialogs on the offscreen platform.
-inline void whenModalShows(std::function<void(QWidget*)> action)
+// driving real dialogs on the offscreen platform. The watch ends after one action; delete the
+// returned timer to end it before.
+inline QTimer* whenModalShows(std::function<void(QWidget*)> action)
 {
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(qApp);
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, action = std::move(action)] {
         QWidget* modal = QApplication::activeModalWidget();
@@ -26,6 +27,7 @@ inline void whenModalShows(std::function<void(QWidget*)> action)
             modal->close();
     });
     timer->start();
+    return timer;
 }
 
 } // namespace virellock::test
