@@ -91,13 +91,11 @@ JobOutcome decompressRange(const QString& path, FileRange range, const JobOption
     const std::unique_ptr<StreamTransform> transform = makeDecompressStream();
     if (!transform)
         return JobOutcome::WriteFailed;
-    AtomicFileWriter* writer = rewrite.writer();
-    Sha256 plainDigest;
-    JobOutcome outcome =
-        pumpThrough(rewrite.source(), rewrite.size(), *transform,
-                    writer ? &writer->device() : nullptr, nullptr, &plainDigest, options.progress);
-    if (outcome == JobOutcome::Done && writer && options.verifyBeforeReplacing &&
-        !verifyWritten(*writer, {}, nullptr, plainDigest.result(), options))
+    CheckedOutput output(rewrite.writer(), options);
+    JobOutcome outcome = pumpThrough(
+        rewrite.source(), rewrite.size(), *transform,
+        [&output](QByteArrayView piece) { return output.write(piece); }, nullptr, options.progress);
+    if (outcome == JobOutcome::Done && !output.finish())
         outcome = JobOutcome::WriteFailed;
     return rewrite.finish(outcome);
 }

@@ -75,8 +75,8 @@ JobOutcome compressWhole(QFile& source, AtomicFileWriter& writer, Sha256& plainD
     const std::unique_ptr<StreamTransform> compress = makeCompressStream(source.size());
     if (!compress)
         return JobOutcome::WriteFailed;
-    const JobOutcome pumped = pumpThrough(source, std::nullopt, *compress, &writer.device(),
-                                          &plainDigest, nullptr, options.progress);
+    const JobOutcome pumped = pumpThrough(source, std::nullopt, *compress, writeTo(writer.device()),
+                                          &plainDigest, options.progress);
     // A compressor refuses input only when the file changed size while it was read.
     return pumped == JobOutcome::BadInput ? JobOutcome::WriteFailed : pumped;
 }
@@ -144,7 +144,7 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
         const std::unique_ptr<StreamTransform> decompress =
             cipher ? nullptr : makeDecompressStream();
         const bool good = cipher ? startsWith(writer, head + salt)
-                                 : decompress && verifyWritten(writer, head, decompress.get(),
+                                 : decompress && verifyWritten(writer, head, *decompress,
                                                                plainDigest.result(), options);
         if (!good)
             return JobOutcome::WriteFailed;

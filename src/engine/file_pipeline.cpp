@@ -1,5 +1,7 @@
 #include "file_pipeline.h"
 
+#include <utility>
+
 namespace virellock {
 
 using dataops::ByteSink;
@@ -12,22 +14,15 @@ constexpr qint64 kPieceSize = qint64(1) << 20;
 } // namespace
 
 JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
-                       dataops::StreamTransform& transform, QIODevice* target, Sha256* inputDigest,
-                       Sha256* outputDigest, const ProgressCallback& progress)
+                       dataops::StreamTransform& transform, const ByteSink& sink,
+                       Sha256* inputDigest, const ProgressCallback& progress)
 {
-    bool writeFailed = false;
-    const ByteSink sink = [&](QByteArrayView piece) {
-        if (target && target->write(piece.data(), piece.size()) != piece.size()) {
-            writeFailed = true;
-            return false;
-        }
-        if (outputDigest)
-            outputDigest->update(piece);
-        return true;
+    bool refused = false;
+    const ByteSink watched = [&](QByteArrayView piece) {
+        refused = !sink(piece);
+        return !refused;
     };
-    const auto failure = [&] {
-        return writeFailed ? JobOutcome::WriteFailed : JobOutcome::BadInput;
-    };
+    const auto failure = [&] { return refused ? JobOutcome::WriteFailed : JobOutcome::BadInput; };
 
     const qint64 total = length ? *length : source.size() - source.pos();
     QByteArray buffer(kPieceSize, Qt::Uninitialized);
@@ -49,16 +44,100 @@ JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
         const QByteArrayView piece = QByteArrayView(buffer).first(qsizetype(read));
         if (inputDigest)
             inputDigest->update(piece);
-        if (!transform.update(piece, sink))
+        if (!transform.update(piece, watched))
             return failure();
         done += read;
     }
-    if (!transform.finish(sink))
+    if (!transform.finish(watched))
         return failure();
     return JobOutcome::Done;
 }
 
-bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::StreamTransform* inverse,
+ByteSink writeTo(QIODevice& device)
+{
+    return [&device](QByteArrayView piece) {
+        return device.write(piece.data(), piece.size()) == piece.size();
+    };
+}
+
+CheckedOutput::CheckedOutput(AtomicFileWriter* writer, const JobOptions& options)
+    : m_writer(writer), m_options(options)
+{
+    if (m_writer && m_options.verifyBeforeReplacing) {
+        m_pool = std::make_unique<QThreadPool>();
+        m_pool->setMaxThreadCount(1);
+    }
+    m_buffer.reserve(kPieceSize);
+}
+
+CheckedOutput::~CheckedOutput()
+{
+    if (m_pool)
+        m_pool->waitForDone();
+}
+
+bool CheckedOutput::write(QByteArrayView piece)
+{
+    while (!m_failed && !piece.isEmpty()) {
+        const qsizetype take = std::min(piece.size(), qsizetype(kPieceSize) - m_buffer.size());
+        m_buffer.append(piece.first(take));
+        piece = piece.sliced(take);
+        if (m_buffer.size() == kPieceSize)
+            m_failed = !writeBuffer();
+    }
+    return !m_failed;
+}
+
+bool CheckedOutput::finish()
+{
+    m_failed = m_failed || !writeBuffer() || !collectChecks(0);
+    return !m_failed;
+}
+
+bool CheckedOutput::writeBuffer()
+{
+    if (!m_writer || m_buffer.isEmpty()) {
+        m_buffer.resize(0);
+        return true;
+    }
+    QIODevice& device = m_writer->device();
+    const qint64 offset = device.pos();
+    if (device.write(m_buffer) != m_buffer.size())
+        return false;
+    QByteArray written = std::exchange(m_buffer, {});
+    m_buffer.reserve(kPieceSize);
+    if (!m_pool)
+        return true;
+    if (!m_writer->flush())
+        return false;
+    if (m_options.beforeVerify && !m_hookRun) {
+        m_hookRun = true;
+        m_options.beforeVerify(device);
+        m_writer->flush();
+    }
+    auto promise = std::make_shared<std::promise<bool>>();
+    m_checks.push_back(promise->get_future());
+    AtomicFileWriter* writer = m_writer;
+    m_pool->start([promise, writer, offset, written = std::move(written)] {
+        QByteArray readBack(written.size(), Qt::Uninitialized);
+        promise->set_value(writer->readAt(offset, readBack.data(), readBack.size()) &&
+                           readBack == written);
+    });
+    // A few pieces in flight keep the worker busy without holding much memory.
+    return collectChecks(4);
+}
+
+bool CheckedOutput::collectChecks(std::size_t keep)
+{
+    while (m_checks.size() > keep) {
+        if (!m_checks.front().get())
+            return false;
+        m_checks.pop_front();
+    }
+    return true;
+}
+
+bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::StreamTransform& inverse,
                    const QByteArray& expectedDigest, const JobOptions& options)
 {
     if (options.beforeVerify)
@@ -77,11 +156,9 @@ bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::Strea
             headChecked += take;
             piece = piece.sliced(take);
         }
-        if (!inverse)
-            return hash(piece);
-        return inverse->update(piece, hash);
+        return inverse.update(piece, hash);
     });
-    if (!readBack || headChecked != head.size() || (inverse && !inverse->finish(hash)))
+    if (!readBack || headChecked != head.size() || !inverse.finish(hash))
         return false;
     const QByteArray result = digest.result();
     return !result.isEmpty() && result == expectedDigest;

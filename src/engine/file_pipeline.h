@@ -8,21 +8,58 @@
 #include "host/data_ops/stream_transform.h"
 #include "host/host_services/atomic_file_writer.h"
 
+#include <QThreadPool>
+
+#include <deque>
+#include <future>
+#include <memory>
 #include <optional>
 
 namespace virellock {
 
 // Reads source from its current position, length bytes or up to its end, through transform
-// into target (or nowhere, to learn only whether the input is good). Hashes what was read into
-// inputDigest and what was written into outputDigest when they are given.
+// into sink, hashing what was read into inputDigest when one is given. A sink that refuses a
+// piece ends the work with WriteFailed; input the transform refuses, with BadInput.
 JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
-                       dataops::StreamTransform& transform, QIODevice* target,
-                       dataops::Sha256* inputDigest, dataops::Sha256* outputDigest,
-                       const ProgressCallback& progress);
+                       dataops::StreamTransform& transform, const dataops::ByteSink& sink,
+                       dataops::Sha256* inputDigest, const ProgressCallback& progress);
+
+// A sink that writes to a device.
+dataops::ByteSink writeTo(QIODevice& device);
+
+// Writes new content to the temporary file in pieces of about a chunk, and has a worker read
+// each piece back as soon as it is written and compare it with what was meant, so the check
+// overlaps the work. Without a writer the content goes nowhere.
+class CheckedOutput
+{
+public:
+    CheckedOutput(AtomicFileWriter* writer, const JobOptions& options);
+    ~CheckedOutput();
+    CheckedOutput(const CheckedOutput&) = delete;
+    CheckedOutput& operator=(const CheckedOutput&) = delete;
+
+    // False once a write or a check has failed.
+    bool write(QByteArrayView piece);
+    // Writes what is left and waits for every check.
+    bool finish();
+
+private:
+    struct Check;
+    bool writeBuffer();
+    bool collectChecks(std::size_t keep);
+
+    AtomicFileWriter* m_writer;
+    const JobOptions& m_options;
+    QByteArray m_buffer;
+    std::unique_ptr<QThreadPool> m_pool;
+    std::deque<std::future<bool>> m_checks;
+    bool m_failed = false;
+    bool m_hookRun = false;
+};
 
 // Reads the temporary file back from the disk: it must start with head, byte for byte, and the
-// rest, through inverse (or as it is without one), must hash to expectedDigest.
-bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::StreamTransform* inverse,
+// rest, through inverse, must hash to expectedDigest.
+bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::StreamTransform& inverse,
                    const QByteArray& expectedDigest, const JobOptions& options);
 
 } // namespace virellock

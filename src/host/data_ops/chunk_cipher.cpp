@@ -154,6 +154,8 @@ bool ChunkCipher::seal(quint64 index, bool last, QByteArrayView plain, QByteArra
     if (last ? plain.size() >= kChunkSize : plain.size() != kChunkSize)
         return false;
     const qsizetype start = out.size();
+    // Room for the padding and the tag, so that appending the tag copies nothing.
+    out.reserve(start + plain.size() + kDesBlockSize + kTagSize);
     if (!transform(index, last, true, plain, out))
         return false;
     unsigned char mac[kTagSize];

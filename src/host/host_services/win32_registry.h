@@ -2,6 +2,9 @@
 
 // The one piece of plain Win32 in the program: no Qt, so that it builds on its own.
 
+// wchar_t is a keyword only in C++; C takes it from here.
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
