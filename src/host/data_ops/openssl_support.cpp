@@ -1,5 +1,10 @@
 #include "openssl_support.h"
 
+#ifdef _WIN32
+#include <QCoreApplication>
+#include <QDir>
+#endif
+
 #include <openssl/core_names.h>
 #include <openssl/provider.h>
 
@@ -16,6 +21,15 @@ public:
         OSSL_LIB_CTX* context = m_algorithms.libraryContext;
         if (!context)
             return;
+#ifdef _WIN32
+        // legacy.dll ships beside the executable; libcrypto's built-in module folder is a path
+        // on the machine that built OpenSSL. OPENSSL_MODULES still wins.
+        if (!qEnvironmentVariableIsSet("OPENSSL_MODULES") && QCoreApplication::instance())
+            OSSL_PROVIDER_set_default_search_path(
+                context, QDir::toNativeSeparators(QCoreApplication::applicationDirPath())
+                             .toLocal8Bit()
+                             .constData());
+#endif
         m_defaultProvider = OSSL_PROVIDER_load(context, "default");
         m_legacyProvider = OSSL_PROVIDER_load(context, "legacy");
         m_algorithms.desCbc = EVP_CIPHER_fetch(context, "DES-CBC", nullptr);
