@@ -1,17 +1,15 @@
 #include "decrypt_command.h"
 
+#include "engine/command_support.h"
 #include "engine/decrypted_file.h"
-#include "engine/messages.h"
 #include "host/data_ops/password_check.h"
 
 namespace virellock {
 
 namespace {
 
-void showError(HostServices& host, const QString& text)
-{
-    host.ShowMessageBox(text, message_style::Error, messages::errorTitle());
-}
+// The progress dialog's title: the name of the link that started the command.
+const QString kTitle = QStringLiteral("解密文件");
 
 void report(HostServices& host, JobOutcome outcome)
 {
@@ -57,12 +55,9 @@ void runDecryptCommand(const CommandControls& controls, HostServices& host,
                           InputMode::Plain);
         if (!password)
             return;
-        JobOutcome outcome = JobOutcome::WriteFailed;
-        host.RunWithProgress(QStringLiteral("解密文件"), [&](const ProgressReport& progress) {
-            outcome = decryptStandardFile(path, *cipherOf(*method), *password,
-                                          withProgress(options, progress));
-        });
-        report(host, outcome);
+        report(host, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
+                   return decryptStandardFile(path, *cipherOf(*method), *password, job);
+               }));
         return;
     }
 
@@ -80,12 +75,9 @@ void runDecryptCommand(const CommandControls& controls, HostServices& host,
         showError(host, messages::wrongPassword());
         return;
     }
-    JobOutcome outcome = JobOutcome::WriteFailed;
-    host.RunWithProgress(QStringLiteral("解密文件"), [&](const ProgressReport& progress) {
-        outcome =
-            restoreEnhancedFile(path, *method, *record, *password, withProgress(options, progress));
-    });
-    report(host, outcome);
+    report(host, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
+               return restoreEnhancedFile(path, *method, *record, *password, job);
+           }));
 }
 
 } // namespace virellock

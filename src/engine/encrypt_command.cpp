@@ -1,19 +1,10 @@
 #include "encrypt_command.h"
 
+#include "engine/command_support.h"
 #include "engine/encrypted_file.h"
-#include "engine/messages.h"
 #include "host/host_services/text_services.h"
 
 namespace virellock {
-
-namespace {
-
-void showError(HostServices& host, const QString& text)
-{
-    host.ShowMessageBox(text, message_style::Error, messages::errorTitle());
-}
-
-} // namespace
 
 void runEncryptCommand(const CommandControls& controls, HostServices& host,
                        const JobOptions& options)
@@ -38,11 +29,10 @@ void runEncryptCommand(const CommandControls& controls, HostServices& host,
 
     const ControlsSnapshot snapshot(controls);
     const QString path = dialog.chosenFileName();
-    JobOutcome outcome = JobOutcome::WriteFailed;
-    host.RunWithProgress(QStringLiteral("加密文件"), [&](const ProgressReport& report) {
-        outcome =
-            encryptFile(path, snapshot.methodIndex(), snapshot, withProgress(options, report));
-    });
+    const JobOutcome outcome =
+        runWithProgress(host, QStringLiteral("加密文件"), options, [&](const JobOptions& job) {
+            return encryptFile(path, snapshot.methodIndex(), snapshot, job);
+        });
     switch (outcome) {
     case JobOutcome::Done:
         host.ShowMessageBox(messages::encryptSucceeded(), message_style::Information,

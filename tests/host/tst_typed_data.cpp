@@ -41,6 +41,8 @@ void TestTypedData::roundTrip_data()
     QTest::newRow("empty text") << QByteArray("\0\1\2", 3) << QString() << QByteArray("x");
     QTest::newRow("Chinese hint") << QByteArray(48, 's') << QStringLiteral("我的生日 + 猫的名字")
                                   << QByteArray(70000, '\xff');
+    QTest::newRow("text starting with U+FEFF")
+        << QByteArray("b") << QStringLiteral("\uFEFFhint") << QByteArray("c");
     QTest::newRow("text with blanks and line break")
         << QByteArray("a") << QStringLiteral("  two\r\nlines  ") << QByteArray();
 }

@@ -97,15 +97,16 @@ public:
             if (header.frameType != ZSTD_frame || !header.checksumFlag)
                 return fail();
             m_headerChecked = true;
+            m_declaredSize = header.frameContentSize;
             if (!decompress(std::exchange(m_header, {}), sink))
                 return false;
         }
         return decompress(input, sink);
     }
 
-    bool finish(const ByteSink& sink) override
+    // Everything was handed to the sink as it was decoded; nothing is held back.
+    bool finish(const ByteSink&) override
     {
-        Q_UNUSED(sink);
         const bool complete = !m_failed && m_headerChecked && m_frameDone;
         m_failed = true; // nothing may follow finish()
         return complete;
@@ -127,8 +128,12 @@ private:
                 return fail();
             if (out.pos && !sink(QByteArrayView(m_buffer).first(qsizetype(out.pos))))
                 return fail();
+            m_produced += out.pos;
             outputFull = out.pos == out.size;
             if (hint == 0) {
+                // zstd does not always hold a frame to the size its header declares.
+                if (m_declaredSize != ZSTD_CONTENTSIZE_UNKNOWN && m_produced != m_declaredSize)
+                    return fail();
                 m_frameDone = true;
                 return in.pos == in.size || fail();
             }
@@ -145,6 +150,8 @@ private:
     ZstdPtr<ZSTD_DCtx> m_context;
     QByteArray m_buffer;
     QByteArray m_header;
+    unsigned long long m_declaredSize = ZSTD_CONTENTSIZE_UNKNOWN;
+    unsigned long long m_produced = 0;
     bool m_headerChecked = false;
     bool m_frameDone = false;
     bool m_failed = false;

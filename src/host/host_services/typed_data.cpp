@@ -53,7 +53,9 @@ bool TypedDataReader::read(QString& text, qint64 maxLength)
     QByteArray bytes;
     if (!read(bytes, maxLength))
         return false;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A leading U+FEFF is part of the text, not a byte-order mark to drop.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
     QString value = decoder.decode(bytes);
     if (decoder.hasError())
         return false;

@@ -1,0 +1,202 @@
+// DecryptData and the decrypt stream as the program runs them, key derivation included. Every
+// input that reaches the chunks costs one scrypt call (a fifth of a second), so this target is
+// run for a bounded number of inputs; fuzz_chunk_open covers the chunk layer at full speed.
+//
+// Input: bits 0-1 of byte 0 are the selector (0 to 3), bit 2 the mode.
+//   mode 0  byte 1 is a password length (modulo 32), then the password's bytes (UTF-8), then
+//           the data given to DecryptData.
+//   mode 1  the harness writes a cipher output itself (DES when bit 0 is set, else RC4): byte 1
+//           is the number of full chunks (modulo 3), byte 2 picks a change (none, a flipped
+//           byte, a cut end, added bytes), bytes 3-5 its details, bytes 6-7 seed the sizes of
+//           the pieces the decrypt stream is fed in, the rest is the plain text of the last
+//           chunk (and, repeated, of the full ones). The output must decrypt to that plain text
+//           exactly when nothing was changed, both through the decrypt stream and through the
+//           file decrypt job, which cuts the chunks its own way and takes the keys directly.
+
+#include "engine/parallel_cipher_job.h"
+#include "fuzz_check.h"
+#include "host/data_ops/chunk_cipher.h"
+#include "host/data_ops/cipher_stream.h"
+#include "host/data_ops/data_ops.h"
+#include "host/data_ops/key_derivation.h"
+
+#include <QBuffer>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+using namespace virellock;
+using namespace virellock::dataops;
+
+namespace {
+
+const QString kPassword = QStringLiteral("fuzz");
+const QByteArray kSalt = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
+
+// Sealing needs no scrypt call per input: the keys for the fixed password and salt are
+// derived once.
+const ChunkCipher& cipherFor(CipherAlgorithm algorithm)
+{
+    const auto derive = [](CipherAlgorithm which) {
+        std::optional<ChunkCipher> cipher =
+            ChunkCipher::derive(which, passwordToBytes(kPassword), kSalt);
+        FUZZ_CHECK(cipher.has_value());
+        return *cipher;
+    };
+    static const ChunkCipher des = derive(CipherAlgorithm::Des);
+    static const ChunkCipher rc4 = derive(CipherAlgorithm::Rc4);
+    return algorithm == CipherAlgorithm::Des ? des : rc4;
+}
+
+void decryptForeign(int selector, QByteArrayView rest)
+{
+    if (rest.isEmpty())
+        return;
+    const qsizetype passwordSize = std::min<qsizetype>(quint8(rest[0]) % 32, rest.size() - 1);
+    const QString password = QString::fromUtf8(rest.sliced(1, passwordSize));
+    const QByteArrayView data = rest.sliced(1 + passwordSize);
+
+    const std::optional<QByteArray> plain = DecryptData(data, password, selector);
+    const std::optional<CipherAlgorithm> algorithm = cipherAlgorithmFromSelector(selector);
+    if (!algorithm)
+        FUZZ_CHECK(!plain);
+    else if (plain)
+        FUZZ_CHECK(sealedSize(*algorithm, plain->size()) == data.size());
+}
+
+std::optional<QByteArray> decryptInPieces(CipherAlgorithm algorithm, QByteArrayView output,
+                                          quint32 seed)
+{
+    const auto transform = makeDecryptStream(algorithm, kPassword);
+    QByteArray plain;
+    const ByteSink sink = [&plain](QByteArrayView piece) {
+        plain.append(piece);
+        return true;
+    };
+    quint32 state = seed;
+    qsizetype position = 0;
+    while (position < output.size()) {
+        // Sizes spread over every scale from a byte to a chunk, so that pieces end anywhere.
+        state = state * 1664525u + 1013904223u;
+        qsizetype size = qsizetype(state >> 8) % (qsizetype(2) << (state % 21));
+        if (size == 0) {
+            if (!transform->update({}, sink))
+                return std::nullopt;
+            size = 1;
+        }
+        size = std::min(size, output.size() - position);
+        if (!transform->update(output.sliced(position, size), sink))
+            return std::nullopt;
+        position += size;
+    }
+    if (!transform->finish(sink))
+        return std::nullopt;
+    return plain;
+}
+
+// The way files are decrypted: the chunks after the salt, keys given, written to a temporary
+// file. Nothing when the input is refused.
+std::optional<QByteArray> decryptAsFile(const ChunkCipher& cipher, QByteArray output)
+{
+    if (output.size() < kSaltSize)
+        return std::nullopt;
+    QBuffer source(&output);
+    source.open(QIODevice::ReadOnly);
+    source.seek(kSaltSize);
+    static const QTemporaryDir folder;
+    AtomicFileWriter writer(folder.filePath(QStringLiteral("plain")));
+    FUZZ_CHECK(writer.open());
+    CipherJob job;
+    job.cipher = &cipher;
+    job.encrypt = false;
+    job.source = &source;
+    job.length = output.size() - kSaltSize;
+    job.writer = &writer;
+    const JobOutcome outcome = runCipherJob(job, {});
+    FUZZ_CHECK(outcome == JobOutcome::Done || outcome == JobOutcome::BadInput);
+    if (outcome != JobOutcome::Done)
+        return std::nullopt;
+    QByteArray plain;
+    FUZZ_CHECK(writer.readBack([&plain](QByteArrayView piece) {
+        plain.append(piece);
+        return true;
+    }));
+    return plain;
+}
+
+void decryptOwn(CipherAlgorithm algorithm, QByteArrayView rest)
+{
+    if (rest.size() < 7)
+        return;
+    const auto detail = [&rest](int i) { return static_cast<unsigned char>(rest[i]); };
+    const int fullChunks = detail(0) % 3;
+    const QByteArrayView lastPlain = rest.sliced(7);
+
+    QByteArray full(kChunkSize, '\0');
+    for (qsizetype i = 0; !lastPlain.isEmpty() && i < full.size(); ++i)
+        full[i] = lastPlain[i % lastPlain.size()];
+    const ChunkCipher& cipher = cipherFor(algorithm);
+    QByteArray output = kSalt;
+    QByteArray plain;
+    for (int i = 0; i < fullChunks; ++i) {
+        FUZZ_CHECK(cipher.seal(quint64(i), false, full, output));
+        plain += full;
+    }
+    FUZZ_CHECK(cipher.seal(quint64(fullChunks), true, lastPlain, output));
+    plain += lastPlain;
+    FUZZ_CHECK(output.size() == sealedSize(algorithm, plain.size()));
+
+    const int change = detail(1) % 4;
+    const qsizetype position = qsizetype((detail(2) << 8 | detail(3)) * output.size()) >> 16;
+    switch (change) {
+    case 1:
+        output[position] = char(output[position] ^ (detail(4) ? detail(4) : 0x80));
+        break;
+    case 2:
+        output.chop(position + 1);
+        break;
+    case 3:
+        output.append(QByteArray(detail(4) + 1, char(detail(3))));
+        break;
+    default:
+        break;
+    }
+
+    const std::optional<QByteArray> decrypted =
+        decryptInPieces(algorithm, output, quint32(detail(5) << 8 | detail(6)));
+    if (change == 0)
+        FUZZ_CHECK(decrypted == plain);
+    else
+        FUZZ_CHECK(!decrypted);
+
+    // The file job never sees the salt: a change there leaves its input intact.
+    const std::optional<QByteArray> decryptedAsFile = decryptAsFile(cipher, output);
+    if (change == 0 || (change == 1 && position < kSaltSize))
+        FUZZ_CHECK(decryptedAsFile == plain);
+    else
+        FUZZ_CHECK(!decryptedAsFile);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    cipherFor(CipherAlgorithm::Des);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const int selector = data[0] & 3;
+    const QByteArrayView rest(data + 1, qsizetype(size - 1));
+    if (data[0] & 4)
+        decryptOwn(data[0] & 1 ? CipherAlgorithm::Des : CipherAlgorithm::Rc4, rest);
+    else
+        decryptForeign(selector, rest);
+    return 0;
+}
