@@ -14,6 +14,32 @@ inline void showError(HostServices& host, const QString& text)
     host.ShowMessageBox(text, message_style::Error, messages::errorTitle());
 }
 
+// The one message that ends a command, by how its file work ended; silence on a cancel.
+struct OutcomeMessages
+{
+    QString succeeded;
+    QString badInput;
+    QString failed;
+};
+
+inline void reportOutcome(HostServices& host, JobOutcome outcome, const OutcomeMessages& texts)
+{
+    switch (outcome) {
+    case JobOutcome::Done:
+        host.ShowMessageBox(texts.succeeded, message_style::Information, messages::successTitle());
+        return;
+    case JobOutcome::Cancelled:
+        return;
+    case JobOutcome::SourceUnreadable:
+    case JobOutcome::BadInput:
+        showError(host, texts.badInput);
+        return;
+    case JobOutcome::WriteFailed:
+        showError(host, texts.failed);
+        return;
+    }
+}
+
 // Runs job (JobOptions -> JobOutcome) through host.RunWithProgress() under the given title,
 // with the dialog's Cancel added to the options' own progress callback.
 template <typename Job>

@@ -13,21 +13,10 @@ const QString kTitle = QStringLiteral("解密文件");
 
 void report(HostServices& host, JobOutcome outcome)
 {
-    switch (outcome) {
-    case JobOutcome::Done:
-        host.ShowMessageBox(messages::decryptSucceeded(), message_style::Information,
-                            messages::successTitle());
-        return;
-    case JobOutcome::Cancelled:
-        return;
-    case JobOutcome::SourceUnreadable:
-    case JobOutcome::BadInput:
-        showError(host, messages::notOurFile());
-        return;
-    case JobOutcome::WriteFailed:
-        showError(host, messages::decryptFailed());
-        return;
-    }
+    // Unreadable, foreign, damaged, or read with the wrong password or method: not ours.
+    reportOutcome(
+        host, outcome,
+        {messages::decryptSucceeded(), messages::notOurFile(), messages::decryptFailed()});
 }
 
 } // namespace

@@ -33,19 +33,10 @@ void runEncryptCommand(const CommandControls& controls, HostServices& host,
         runWithProgress(host, QStringLiteral("加密文件"), options, [&](const JobOptions& job) {
             return encryptFile(path, snapshot.methodIndex(), snapshot, job);
         });
-    switch (outcome) {
-    case JobOutcome::Done:
-        host.ShowMessageBox(messages::encryptSucceeded(), message_style::Information,
-                            messages::successTitle());
-        return;
-    case JobOutcome::Cancelled:
-        return;
-    case JobOutcome::SourceUnreadable:
-    case JobOutcome::BadInput:
-    case JobOutcome::WriteFailed:
-        showError(host, messages::encryptFailed());
-        return;
-    }
+    // The message does not say why encrypting failed.
+    reportOutcome(
+        host, outcome,
+        {messages::encryptSucceeded(), messages::encryptFailed(), messages::encryptFailed()});
 }
 
 } // namespace virellock
