@@ -1,14 +1,19 @@
 #include "app/link_label.h"
 #include "app/main_window.h"
 #include "host/host_services/password_mask_style.h"
+#include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
 #include "support/typing.h"
 
+#include <QAbstractButton>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,6 +37,8 @@ private slots:
     void hintRule();
     void passwordBoxesMask();
     void linksActOnRelease();
+    void realDialogsEncryptAndDecrypt_data();
+    void realDialogsEncryptAndDecrypt();
     void exitEndsWithStatusZero_data();
     void exitEndsWithStatusZero();
 
@@ -235,6 +242,64 @@ void TestMainWindow::linksActOnRelease()
     QCOMPARE(m_host.messages.last().text,
              QStringLiteral("您确认要使用:MD5增强加密法来解密文件吗?"));
     QCOMPARE(m_host.unexpectedCalls, 0);
+}
+
+void TestMainWindow::realDialogsEncryptAndDecrypt_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::newRow("DES standard") << 0;
+    QTest::newRow("RC4 enhanced") << 3;
+    QTest::newRow("MD5 enhanced") << 4;
+}
+
+// The whole way a person goes, with the window's own Qt dialogs: type the password twice,
+// click "加密文件", choose the file, read the message; then "解密文件", Yes, the file, the
+// password, the message.
+void TestMainWindow::realDialogsEncryptAndDecrypt()
+{
+    QFETCH(int, method);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("日记 diary.txt"));
+    QVERIFY(test::writeFile(file, "dear diary"));
+    MainWindow window; // with the real dialogs
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.列表框->setCurrentRow(method);
+    typeText(window.编辑框1, QStringLiteral("密码 pw"));
+    typeText(window.编辑框2, QStringLiteral("密码 pw"));
+    typeText(window.编辑框3, QStringLiteral("提示"));
+
+    // A person at the screen: answers each dialog by what it is, whenever one shows.
+    QStringList messages;
+    QTimer person;
+    connect(&person, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            dialog->selectFile(file);
+            QMetaObject::invokeMethod(dialog, "accept");
+        } else if (auto* prompt = qobject_cast<QInputDialog*>(modal)) {
+            prompt->setTextValue(QStringLiteral("密码 pw"));
+            prompt->accept();
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            messages << box->text();
+            const bool question = box->standardButtons() & QMessageBox::Yes;
+            box->button(question ? QMessageBox::Yes : QMessageBox::Ok)->click();
+        }
+    });
+    person.start(10);
+
+    QTest::mouseClick(window.超级链接框1, Qt::LeftButton);
+    QCOMPARE(messages, QStringList{QStringLiteral("对该文件加密成功,请牢记你的密码!")});
+    QVERIFY(test::readFile(file) != QByteArray("dear diary"));
+
+    QTest::mouseClick(window.超级链接框2, Qt::LeftButton);
+    QCOMPARE(messages.size(), 3);
+    QCOMPARE(messages.at(1), QStringLiteral("您确认要使用:") + window.methodText(method) +
+                                 QStringLiteral("来解密文件吗?"));
+    QCOMPARE(messages.last(), QStringLiteral("该文件解密成功!"));
+    QCOMPARE(test::readFile(file), QByteArray("dear diary"));
 }
 
 void TestMainWindow::exitEndsWithStatusZero_data()
