@@ -4,23 +4,16 @@
 # program links (with high enough versions), and that it installs and removes cleanly.
 #   check_deb.sh DEB_DIR PROJECT_VERSION
 set -uo pipefail
+source "$(dirname "$0")/checks.sh"
 deb_dir=$1 version=$2
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/virellock-deb.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 # A signal (CTest's timeout, Ctrl-C) ends the script through the EXIT trap too.
 trap 'exit 1' HUP INT TERM
-export HOME="$tmp/home" XDG_DATA_HOME="$tmp/home/data" XDG_CONFIG_HOME="$tmp/home/config" \
-    XDG_CACHE_HOME="$tmp/home/cache" XDG_STATE_HOME="$tmp/home/state"
+use_private_home "$tmp"
 export PATH="$PATH:/usr/sbin:/sbin"
-mkdir -p "$HOME"
 
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-ok() { echo "ok: $*"; }
 
 shopt -s nullglob
 debs=("$deb_dir"/*.deb)
@@ -228,8 +221,5 @@ else
     echo "note: not root, so the install and removal check in a private dpkg root is left out"
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
+stop_if_failed
 echo "all Debian package checks passed"

@@ -5,22 +5,15 @@
 # installed executable (DESTDIR included), its failure failing the install.
 #   windows_install.sh CMAKE SOURCE_DIR
 set -uo pipefail
+source "$(dirname "$0")/checks.sh"
 cmake=$1 src=$2
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/virellock-wininstall.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 # A signal (CTest's timeout, Ctrl-C) ends the script through the EXIT trap too.
 trap 'exit 1' HUP INT TERM
-export HOME="$tmp/home" XDG_DATA_HOME="$tmp/home/data" XDG_CONFIG_HOME="$tmp/home/config" \
-    XDG_CACHE_HOME="$tmp/home/cache" XDG_STATE_HOME="$tmp/home/state"
-mkdir -p "$HOME"
+use_private_home "$tmp"
 
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-ok() { echo "ok: $*"; }
 
 echo exe >"$tmp/virellock.exe"
 
@@ -107,8 +100,5 @@ else
     fail "the install failed, but not for windeployqt: $(cat "$tmp/install.log")"
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
+stop_if_failed
 echo "all Windows install checks passed"

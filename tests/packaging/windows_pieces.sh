@@ -7,6 +7,7 @@
 # Exits 77 (a CTest skip) when Wine cannot run here; everything before that has passed then.
 #   windows_pieces.sh SOURCE_DIR PROJECT_VERSION
 set -uo pipefail
+source "$(dirname "$0")/checks.sh"
 src=$1 version=$2
 skip=77
 
@@ -22,18 +23,11 @@ cleanup() {
 trap cleanup EXIT
 # A signal (CTest's timeout, Ctrl-C) ends the script through the EXIT trap too.
 trap 'exit 1' HUP INT TERM
-export HOME="$tmp/home" XDG_DATA_HOME="$tmp/home/data" XDG_CONFIG_HOME="$tmp/home/config" \
-    XDG_CACHE_HOME="$tmp/home/cache" XDG_STATE_HOME="$tmp/home/state"
+use_private_home "$tmp"
 # Wine keeps its server socket under TMPDIR.
 export TMPDIR="$tmp/tmp"
-mkdir -p "$HOME" "$TMPDIR"
+mkdir -p "$TMPDIR"
 
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-ok() { echo "ok: $*"; }
 seconds_since() { echo "$(($(date +%s%N) / 1000000 - $1))ms"; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
@@ -85,10 +79,7 @@ if ! x86_64-w64-mingw32-gcc -municode -std=c11 -Wall -Wextra -Wpedantic -Werror 
 fi
 ok "win32_registry.c compiles warning-free as C with MinGW"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
+stop_if_failed
 
 # Debian's wine64 keeps its loader out of the PATH.
 wine=$(command -v wine64 || dpkg -L wine64 2>/dev/null | grep -m1 '/wine64$' || true)
@@ -146,8 +137,5 @@ done <<'EOF'
 EOF
 echo "Wine part took $(seconds_since "$start")"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
+stop_if_failed
 echo "all Windows checks passed"
