@@ -143,11 +143,12 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
         // The compressed frame is checked whole, by decompressing what reads back.
         const std::unique_ptr<StreamTransform> decompress =
             cipher ? nullptr : makeDecompressStream();
-        const bool good = cipher ? startsWith(writer, head + salt)
-                                 : decompress && verifyWritten(writer, head, *decompress,
-                                                               plainDigest.result(), options);
-        if (!good)
-            return JobOutcome::WriteFailed;
+        const JobOutcome checked =
+            cipher ? (startsWith(writer, head + salt) ? JobOutcome::Done : JobOutcome::WriteFailed)
+            : decompress ? verifyWritten(writer, head, *decompress, plainDigest.result(), options)
+                         : JobOutcome::WriteFailed;
+        if (checked != JobOutcome::Done)
+            return checked;
     }
     return writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;
 }

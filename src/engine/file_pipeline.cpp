@@ -137,8 +137,9 @@ bool CheckedOutput::collectChecks(std::size_t keep)
     return true;
 }
 
-bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::StreamTransform& inverse,
-                   const QByteArray& expectedDigest, const JobOptions& options)
+JobOutcome verifyWritten(AtomicFileWriter& writer, QByteArrayView head,
+                         dataops::StreamTransform& inverse, const QByteArray& expectedDigest,
+                         const JobOptions& options)
 {
     if (options.beforeVerify)
         options.beforeVerify(writer.device());
@@ -147,8 +148,14 @@ bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::Strea
         digest.update(piece);
         return true;
     };
+    const qint64 total = writer.device().size();
+    bool cancelled = false;
     qsizetype headChecked = 0;
     const bool readBack = writer.readBack([&](QByteArrayView piece) {
+        if (options.progress && !options.progress(total, total)) {
+            cancelled = true;
+            return false;
+        }
         if (headChecked < head.size()) {
             const qsizetype take = std::min(piece.size(), head.size() - headChecked);
             if (piece.first(take) != head.sliced(headChecked, take))
@@ -158,10 +165,13 @@ bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::Strea
         }
         return inverse.update(piece, hash);
     });
+    if (cancelled)
+        return JobOutcome::Cancelled;
     if (!readBack || headChecked != head.size() || !inverse.finish(hash))
-        return false;
+        return JobOutcome::WriteFailed;
     const QByteArray result = digest.result();
-    return !result.isEmpty() && result == expectedDigest;
+    return !result.isEmpty() && result == expectedDigest ? JobOutcome::Done
+                                                         : JobOutcome::WriteFailed;
 }
 
 } // namespace virellock

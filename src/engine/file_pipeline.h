@@ -58,8 +58,10 @@ private:
 };
 
 // Reads the temporary file back from the disk: it must start with head, byte for byte, and the
-// rest, through inverse, must hash to expectedDigest.
-bool verifyWritten(AtomicFileWriter& writer, QByteArrayView head, dataops::StreamTransform& inverse,
-                   const QByteArray& expectedDigest, const JobOptions& options);
+// rest, through inverse, must hash to expectedDigest. Done, WriteFailed when it does not, or
+// Cancelled when the progress callback says so (it is told the whole job is done meanwhile).
+JobOutcome verifyWritten(AtomicFileWriter& writer, QByteArrayView head,
+                         dataops::StreamTransform& inverse, const QByteArray& expectedDigest,
+                         const JobOptions& options);
 
 } // namespace virellock

@@ -29,6 +29,7 @@ private slots:
     void init();
     void cancelLeavesTheFile_data();
     void cancelLeavesTheFile();
+    void cancelWhileChecking();
     void threadsDoNotChangeTheOutput_data();
     void threadsDoNotChangeTheOutput();
 
@@ -89,6 +90,30 @@ void TestCancelAndThreads::cancelLeavesTheFile()
     // Only the decrypt command's question; no outcome is reported.
     QCOMPARE(host.messages.size(), decrypting ? 1 : 0);
     QCOMPARE(readFile(file), before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("large.bin")});
+}
+
+// The MD5 method reads its whole output back after writing it; Cancel works there too.
+void TestCancelAndThreads::cancelWhileChecking()
+{
+    const QString file = m_dir->filePath(QStringLiteral("large.bin"));
+    const QByteArray plain = patternBytes(6 * MiB, 8);
+    QVERIFY(writeFile(file, plain));
+    FakeControls controls;
+    controls.index = 4;
+    controls.setPassword(kPassword);
+    ScriptedHostServices host;
+    host.chosenFiles = {file};
+    int completeReports = 0;
+    JobOptions options;
+    options.progress = [&completeReports](qint64 done, qint64 total) {
+        // The first report of all bytes done ends the writing; the next ones come from the check.
+        return done < total || ++completeReports < 2;
+    };
+    runEncryptCommand(controls, host, options);
+    QCOMPARE(completeReports, 2);
+    QVERIFY(host.messages.isEmpty());
+    QVERIFY(readFile(file) == plain);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("large.bin")});
 }
 
