@@ -85,21 +85,17 @@ else()
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VIRELLOCK_PACKAGE_MAINTAINER}")
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-    # Debian 12 names. The minimum versions are at least what dpkg-shlibdeps asks for there
-    # (the packaging test compares them with its answer); Qt's is the 6.4 the build requires.
-    # The xcb platform plugin is part of libqt6gui6. Without a CJK font every Chinese text
-    # would be drawn as empty boxes.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6widgets6 (>= 6.4.0)"
-        "libqt6gui6 (>= 6.4.0)"
-        "libqt6core6 (>= 6.4.0)"
-        "libssl3 (>= 3.0.0)"
-        "libzstd1 (>= 1.5.2)"
-        "libstdc++6 (>= 11)"
-        "libgcc-s1 (>= 3.0)"
-        "libc6 (>= 2.34)"
-        "fonts-wqy-microhei | fonts-noto-cjk")
-    list(JOIN CPACK_DEBIAN_PACKAGE_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+    # The libraries and their minimum versions come from dpkg-shlibdeps on the machine that
+    # builds the package, so the package fits the release it was built on (Debian 12, Ubuntu
+    # 24.04 with its t64 names). Qt's xcb platform plugin is part of libqt6gui6. Without a CJK
+    # font every Chinese text would be drawn as empty boxes.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    find_program(VIRELLOCK_DPKG_SHLIBDEPS dpkg-shlibdeps)
+    if(NOT VIRELLOCK_DPKG_SHLIBDEPS)
+        message(WARNING "dpkg-shlibdeps (package dpkg-dev) is missing: a .deb made now would "
+                        "not name the libraries it needs.")
+    endif()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk")
 endif()
 
 include(CPack)

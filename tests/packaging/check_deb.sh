@@ -116,9 +116,11 @@ field Maintainer | grep -Eq '^[^<>]+ <[^<> ]+@[^<> ]+>$' && ok "Maintainer: $(fi
 scripts=$(dpkg-deb -I "$deb" | grep -Eo '\b(pre|post)(inst|rm)\b' | sort -u)
 [ -z "$scripts" ] && ok "no maintainer scripts" || fail "maintainer scripts: $scripts"
 
-# Depends, one clause a line, versions dropped: exactly these, the font as alternatives.
+# Depends, one clause a line, versions and t64 suffixes (Ubuntu 24.04's library names)
+# dropped: exactly these, the font as alternatives.
 depends=$(field Depends)
-clauses=$(sed 's/, */\n/g' <<<"$depends" | sed 's/ *([^)]*)//g' | LC_ALL=C sort)
+clauses=$(sed 's/, */\n/g' <<<"$depends" | sed -E 's/ *\([^)]*\)//g; s/t64( |$)/\1/g' |
+    LC_ALL=C sort)
 expected_clauses=$(LC_ALL=C sort <<'EOF'
 fonts-wqy-microhei | fonts-noto-cjk
 libc6
@@ -140,7 +142,8 @@ fi
 
 # The version a Depends clause asks for, empty when none.
 depends_version() {
-    sed 's/, */\n/g' <<<"$depends" | awk -v p="$1" '$1 == p' | sed -n 's/.*(>= *\([^)]*\)).*/\1/p'
+    sed 's/, */\n/g' <<<"$depends" | sed -E 's/^([^ ]*)t64( |$)/\1\2/' | awk -v p="$1" '$1 == p' |
+        sed -n 's/.*(>= *\([^)]*\)).*/\1/p'
 }
 
 # Every library the program links comes from a package in Depends. A Debian "t64" library
@@ -162,7 +165,7 @@ for soname in $needed; do
         continue
     fi
     package=${package%t64}
-    if sed 's/, */\n/g' <<<"$depends" | awk '{print $1}' | grep -qxF "$package"; then
+    if sed 's/, */\n/g' <<<"$depends" | awk '{print $1}' | sed 's/t64$//' | grep -qxF "$package"; then
         ok "$soname comes from $package, which Depends names"
     else
         fail "$soname comes from $package, which Depends lacks"
