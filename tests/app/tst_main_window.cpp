@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 #include "host/host_services/password_mask_style.h"
 #include "support/file_helpers.h"
+#include "support/modal.h"
 #include "support/scripted_host_services.h"
 #include "support/typing.h"
 
@@ -277,8 +278,7 @@ void TestMainWindow::realDialogsEncryptAndDecrypt()
         if (!modal || !modal->isVisible())
             return;
         if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-            dialog->selectFile(file);
-            QMetaObject::invokeMethod(dialog, "accept");
+            test::chooseInFileDialog(dialog, file);
         } else if (auto* prompt = qobject_cast<QInputDialog*>(modal)) {
             prompt->setTextValue(QStringLiteral("密码 pw"));
             prompt->accept();

@@ -172,8 +172,7 @@ void TestQtHostServices::fileDialog()
         QVERIFY(fileDialog);
         title = fileDialog->windowTitle();
         filters = fileDialog->nameFilters();
-        fileDialog->selectFile(path);
-        QMetaObject::invokeMethod(fileDialog, "accept");
+        test::chooseInFileDialog(fileDialog, path);
     });
     QVERIFY(m_services.RunFileDialog(dialog));
     QCOMPARE(title, QStringLiteral("打开欲加密的文件:"));

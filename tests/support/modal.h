@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
 
@@ -28,6 +30,15 @@ inline QTimer* whenModalShows(std::function<void(QWidget*)> action)
     });
     timer->start();
     return timer;
+}
+
+// Chooses path in Qt's own open-file dialog as a person typing it would. (selectFile() leaves
+// the name box alone while it has the focus, which it may or may not have yet.)
+inline void chooseInFileDialog(QFileDialog* dialog, const QString& path)
+{
+    if (auto* nameBox = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        nameBox->setText(path);
+    QMetaObject::invokeMethod(dialog, "accept");
 }
 
 } // namespace virellock::test
