@@ -69,9 +69,7 @@ JobOutcome decryptRange(const QString& path, std::optional<FileRange> range,
     const QByteArray salt = rewrite.source().read(kSaltSize);
     if (salt.size() != kSaltSize)
         return JobOutcome::BadInput;
-    QByteArray passwordBytes = passwordToBytes(password);
-    const std::optional<ChunkCipher> cipher = ChunkCipher::derive(algorithm, passwordBytes, salt);
-    wipeBytes(passwordBytes);
+    const std::optional<ChunkCipher> cipher = ChunkCipher::fromPassword(algorithm, password, salt);
     if (!cipher)
         return JobOutcome::WriteFailed;
     CipherJob job;

@@ -50,9 +50,7 @@ JobOutcome encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorith
     if (!randomSalt)
         return JobOutcome::WriteFailed;
     salt = *randomSalt;
-    QByteArray passwordBytes = passwordToBytes(password);
-    const std::optional<ChunkCipher> cipher = ChunkCipher::derive(algorithm, passwordBytes, salt);
-    wipeBytes(passwordBytes);
+    const std::optional<ChunkCipher> cipher = ChunkCipher::fromPassword(algorithm, password, salt);
     if (!cipher || writer.device().write(salt) != kSaltSize)
         return JobOutcome::WriteFailed;
     CipherJob job;

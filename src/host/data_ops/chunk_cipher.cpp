@@ -71,6 +71,15 @@ std::optional<ChunkCipher> ChunkCipher::derive(CipherAlgorithm algorithm,
     return cipher;
 }
 
+std::optional<ChunkCipher> ChunkCipher::fromPassword(CipherAlgorithm algorithm,
+                                                     QStringView password, QByteArrayView salt)
+{
+    QByteArray passwordBytes = passwordToBytes(password);
+    std::optional<ChunkCipher> cipher = derive(algorithm, passwordBytes, salt);
+    wipeBytes(passwordBytes);
+    return cipher;
+}
+
 ChunkCipher::~ChunkCipher()
 {
     OPENSSL_cleanse(m_cipherKey.data(), m_cipherKey.size());

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QStringView>
 
 #include <array>
 #include <optional>
@@ -40,6 +41,9 @@ public:
     // Derives the cipher and MAC keys from the password bytes and the salt with scrypt.
     static std::optional<ChunkCipher> derive(CipherAlgorithm algorithm,
                                              QByteArrayView passwordBytes, QByteArrayView salt);
+    // The same from the password as typed; its bytes are wiped once the keys are made.
+    static std::optional<ChunkCipher> fromPassword(CipherAlgorithm algorithm, QStringView password,
+                                                   QByteArrayView salt);
 
     ChunkCipher(const ChunkCipher& other) = default;
     ChunkCipher& operator=(const ChunkCipher& other) = default;

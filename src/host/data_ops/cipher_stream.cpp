@@ -173,9 +173,7 @@ std::unique_ptr<StreamTransform> makeEncryptStream(CipherAlgorithm algorithm, QS
         salt = randomBytes(kSaltSize);
     if (!salt || salt->size() != kSaltSize)
         return nullptr;
-    QByteArray passwordBytes = passwordToBytes(password);
-    auto cipher = ChunkCipher::derive(algorithm, passwordBytes, *salt);
-    OPENSSL_cleanse(passwordBytes.data(), static_cast<std::size_t>(passwordBytes.size()));
+    auto cipher = ChunkCipher::fromPassword(algorithm, password, *salt);
     if (!cipher)
         return nullptr;
     return std::make_unique<EncryptStream>(std::move(*cipher), std::move(*salt));

@@ -56,7 +56,10 @@ public:
     CryptoLibrary(const CryptoLibrary&) = delete;
     CryptoLibrary& operator=(const CryptoLibrary&) = delete;
 
-    const CryptoAlgorithms& algorithms() const { return m_algorithms; }
+    const CryptoAlgorithms& algorithms() const
+    {
+        return m_algorithms;
+    }
 
 private:
     CryptoAlgorithms m_algorithms;

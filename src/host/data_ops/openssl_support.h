@@ -34,8 +34,6 @@ struct CryptoAlgorithms
     EVP_MAC* hmac = nullptr;
     EVP_KDF* scrypt = nullptr;
     EVP_MD* sha256 = nullptr;
-
-    bool isValid() const { return desCbc && rc4 && hmac && scrypt && sha256; }
 };
 
 // Null members when a provider or an algorithm is missing; callers then fail cleanly.

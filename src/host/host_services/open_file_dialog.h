@@ -17,7 +17,6 @@ public:
     QString title() const { return m_title; }
     // The filter as Qt writes it: a description and the patterns it lists.
     QString filter() const;
-    QString filterDescription() const { return m_filterDescription; }
 
     QString chosenFileName() const { return m_chosenFileName; }
     void setChosenFileName(const QString& path) { m_chosenFileName = path; }
