@@ -43,3 +43,9 @@ RUN_PACKAGES=(fonts-wqy-microhei)
 # pieces.
 TEST_PACKAGES=(dpkg-dev desktop-file-utils binutils xvfb x11-utils
     gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine64)
+# Cross-building for Windows and running it under Wine: MinGW-w64 with the posix thread model,
+# Debian's Qt host tools, what unpacking and building the source packages takes, Wine on Xvfb,
+# and NSIS for the installer.
+WINDOWS_BUILD_PACKAGES=(gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
+    binutils-mingw-w64-x86-64 qt6-base-dev-tools dpkg-dev make perl)
+WINDOWS_TEST_PACKAGES=(wine wine64 xvfb x11-utils nsis zip unzip)

@@ -48,6 +48,9 @@ public:
             return JobOutcome::WriteFailed;
         if (!m_writable)
             return JobOutcome::WriteFailed;
+        // Windows cannot replace a file that is still open without delete sharing, as Qt
+        // opens it.
+        m_source.close();
         return m_writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;
     }
 
@@ -78,6 +81,7 @@ JobOutcome decryptRange(const QString& path, std::optional<FileRange> range,
     job.source = &rewrite.source();
     job.length = rewrite.size() - kSaltSize;
     job.writer = rewrite.writer();
+    job.threads = options.threads;
     return rewrite.finish(runCipherJob(job, options));
 }
 

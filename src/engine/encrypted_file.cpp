@@ -59,6 +59,7 @@ JobOutcome encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorith
     job.source = &source;
     job.length = source.size();
     job.writer = &writer;
+    job.threads = options.threads;
     const JobOutcome outcome = runCipherJob(job, options);
     // A file that grew while it was read would lose what was added: refuse to replace it.
     if (outcome == JobOutcome::Done && (source.size() != job.length || !source.atEnd()))
@@ -126,6 +127,9 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
                                    : compressWhole(source, writer, plainDigest, options);
     if (written != JobOutcome::Done)
         return written;
+    // Exactly what the chunks seal to, or something was lost or written twice.
+    if (cipher && writer.device().pos() - payloadStart != sealedSize(*cipher, source.size()))
+        return JobOutcome::WriteFailed;
 
     QByteArray head;
     if (isEnhanced(*method)) {
@@ -148,6 +152,8 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
         if (checked != JobOutcome::Done)
             return checked;
     }
+    // Windows cannot replace a file that is still open without delete sharing, as Qt opens it.
+    source.close();
     return writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;
 }
 

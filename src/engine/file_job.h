@@ -30,6 +30,8 @@ struct JobOptions
     // Reading the new content back before it replaces the file; only the benchmark turns it
     // off, to measure what it costs.
     bool verifyBeforeReplacing = true;
+    // Worker threads for the ciphers; 0 for one per core.
+    int threads = 0;
     // Test seam: runs on the temporary file just before it is read back.
     std::function<void(QIODevice& temporaryFile)> beforeVerify;
 };

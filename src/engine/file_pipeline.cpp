@@ -113,7 +113,8 @@ bool CheckedOutput::writeBuffer()
     if (m_options.beforeVerify && !m_hookRun) {
         m_hookRun = true;
         m_options.beforeVerify(device);
-        m_writer->flush();
+        if (!m_writer->flush())
+            return false;
     }
     auto promise = std::make_shared<std::promise<bool>>();
     m_checks.push_back(promise->get_future());

@@ -149,7 +149,8 @@ private:
         if (m_options.beforeVerify && !m_hookRun) {
             m_hookRun = true;
             m_options.beforeVerify(device);
-            m_job.writer->flush();
+            if (!m_job.writer->flush())
+                return JobOutcome::WriteFailed;
         }
         Chunk* raw = chunk.get();
         chunk->verified = submit(m_pool, [this, raw] { return verify(*raw); });

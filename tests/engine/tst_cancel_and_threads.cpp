@@ -1,5 +1,7 @@
 #include "engine/decrypt_command.h"
+#include "engine/decrypted_file.h"
 #include "engine/encrypt_command.h"
+#include "engine/encrypted_file.h"
 #include "engine/parallel_cipher_job.h"
 #include "host/data_ops/cipher_stream.h"
 #include "host/data_ops/key_derivation.h"
@@ -32,6 +34,8 @@ private slots:
     void cancelWhileChecking();
     void threadsDoNotChangeTheOutput_data();
     void threadsDoNotChangeTheOutput();
+    void rewriteWithThreads_data();
+    void rewriteWithThreads();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -176,6 +180,57 @@ void TestCancelAndThreads::threadsDoNotChangeTheOutput()
             QCOMPARE(readFile(target), encrypt ? expected : plain);
         }
     }
+}
+
+void TestCancelAndThreads::rewriteWithThreads_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<bool>("encrypt");
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<QByteArray>("plain");
+    const QByteArray random = patternBytes(9 * MiB + 5, 9);
+    const QByteArray zeros(9 * MiB, '\0');
+    for (int method : {0, 1}) {
+        for (bool encrypt : {true, false}) {
+            for (int threads : {1, 2, 8}) {
+                const char* cipher = method == 0 ? "DES" : "RC4";
+                const char* command = encrypt ? "encrypt" : "decrypt";
+                QTest::addRow("%s %s, %d threads, random", cipher, command, threads)
+                    << method << encrypt << threads << random;
+                QTest::addRow("%s %s, %d threads, zeros", cipher, command, threads)
+                    << method << encrypt << threads << zeros;
+            }
+        }
+    }
+}
+
+// Files of several chunks rewritten in place with chunks checked on other threads while the
+// next ones are written: the result has exactly the size its format says, and round-trips.
+void TestCancelAndThreads::rewriteWithThreads()
+{
+    QFETCH(int, method);
+    QFETCH(bool, encrypt);
+    QFETCH(int, threads);
+    QFETCH(QByteArray, plain);
+    const auto algorithm = *cipherOf(Method(method));
+    const QString file = m_dir->filePath(QStringLiteral("file.bin"));
+    QVERIFY(writeFile(file, plain));
+    FakeControls controls;
+    controls.setPassword(kPassword);
+    JobOptions options;
+    options.threads = threads;
+
+    if (encrypt) {
+        QCOMPARE(encryptFile(file, method, controls, options), JobOutcome::Done);
+        QCOMPARE(QFileInfo(file).size(), dataops::sealedSize(algorithm, plain.size()));
+        QCOMPARE(decryptStandardFile(file, algorithm, kPassword), JobOutcome::Done);
+    } else {
+        QCOMPARE(encryptFile(file, method, controls), JobOutcome::Done);
+        QCOMPARE(decryptStandardFile(file, algorithm, kPassword, options), JobOutcome::Done);
+    }
+    QCOMPARE(QFileInfo(file).size(), plain.size());
+    QVERIFY(readFile(file) == plain);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("file.bin")});
 }
 
 QTEST_GUILESS_MAIN(TestCancelAndThreads)

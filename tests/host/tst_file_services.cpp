@@ -39,6 +39,8 @@ private slots:
     void symbolicLinkTargetIsRewritten();
     void failedWriteLeavesNothing();
     void readBackSeesWhatWasWritten();
+    void readAtLeavesTheWriterWhereItWas();
+    void commitRefusesASizeOtherThanWritten();
     void cancelKeepsOriginal();
 
 private:
@@ -154,6 +156,44 @@ void TestFileServices::readBackSeesWhatWasWritten()
     QCOMPARE(contentOf(path), QByteArray("original")); // not replaced before commit
     QVERIFY(writer.commit());
     QCOMPARE(contentOf(path), written);
+}
+
+// Reading back in the middle of writing must not move where the next write lands (on Windows
+// a read at an offset moves a handle's position).
+void TestFileServices::readAtLeavesTheWriterWhereItWas()
+{
+    const QString path = m_dir->filePath(QStringLiteral("pieces"));
+    makeFile(path, "original");
+    const QByteArray first(100000, 'a');
+    const QByteArray second(70000, 'b');
+    AtomicFileWriter writer(path);
+    QVERIFY(writer.open());
+    QCOMPARE(writer.device().write(first), first.size());
+    QVERIFY(writer.flush());
+    QByteArray middle(1000, Qt::Uninitialized);
+    QVERIFY(writer.readAt(5000, middle.data(), middle.size()));
+    QCOMPARE(middle, first.sliced(5000, 1000));
+    QCOMPARE(writer.device().write(second), second.size());
+    QVERIFY(writer.flush());
+    QVERIFY(writer.readAt(first.size() - 10, middle.data(), 20));
+    QCOMPARE(middle.first(20), first.last(10) + second.first(10));
+    QVERIFY(writer.commit());
+    QCOMPARE(contentOf(path), first + second);
+}
+
+// The device left short of the end it wrote: the system's size is not what was written.
+void TestFileServices::commitRefusesASizeOtherThanWritten()
+{
+    const QString path = m_dir->filePath(QStringLiteral("short"));
+    makeFile(path, "original");
+    AtomicFileWriter writer(path);
+    QVERIFY(writer.open());
+    QCOMPARE(writer.device().write("0123456789"), 10);
+    QVERIFY(writer.device().seek(4));
+    QVERIFY(!writer.commit());
+    writer.cancel();
+    QCOMPARE(contentOf(path), QByteArray("original"));
+    QCOMPARE(entries(), QStringList{QStringLiteral("short")});
 }
 
 void TestFileServices::cancelKeepsOriginal()

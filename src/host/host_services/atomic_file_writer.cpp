@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -16,29 +17,37 @@ namespace {
 
 constexpr qint64 kReadBackPieceSize = qint64(1) << 20;
 
-// QSaveFile opens its temporary file for reading and writing at the system level, although it
-// only offers writing; reading through the handle at an offset leaves the writer untouched.
-qint64 readFromHandle(int handle, qint64 offset, char* data, qint64 size)
-{
 #ifdef Q_OS_WIN
-    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
-    if (file == INVALID_HANDLE_VALUE)
-        return -1;
-    OVERLAPPED position{};
-    position.Offset = DWORD(quint64(offset) & 0xffffffffu);
-    position.OffsetHigh = DWORD(quint64(offset) >> 32);
-    DWORD read = 0;
-    if (!ReadFile(file, data, DWORD(size), &read, &position))
-        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-    return qint64(read);
-#else
-    for (;;) {
-        const ssize_t read = ::pread(handle, data, std::size_t(size), off_t(offset));
-        if (read >= 0 || errno != EINTR)
-            return qint64(read);
+// Windows moves a synchronous handle's file position on every ReadFile, even one given an
+// offset, and QSaveFile's handle is the only one there is: it opens the temporary file
+// without sharing. A read through it from another thread would make the writer's next write
+// land at the wrong place. A read-only mapping of the file is a handle of its own, and
+// reading the view touches no file position; it sees what WriteFile wrote, as both go
+// through the same system cache.
+bool readThroughMapping(HANDLE file, qint64 offset, char* data, qint64 size)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const quint64 granularity = system.dwAllocationGranularity;
+    const quint64 viewStart = quint64(offset) / granularity * granularity;
+    const quint64 viewEnd = quint64(offset + size);
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, DWORD(viewEnd >> 32),
+                                        DWORD(viewEnd & 0xffffffffu), nullptr);
+    if (!mapping)
+        return false;
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, DWORD(viewStart >> 32),
+                               DWORD(viewStart & 0xffffffffu), SIZE_T(viewEnd - viewStart));
+    bool read = false;
+    if (view) {
+        memcpy(data, static_cast<const char*>(view) + (quint64(offset) - viewStart),
+               std::size_t(size));
+        read = true;
+        UnmapViewOfFile(view);
     }
-#endif
+    CloseHandle(mapping);
+    return read;
 }
+#endif
 
 } // namespace
 
@@ -55,53 +64,91 @@ AtomicFileWriter::~AtomicFileWriter()
 
 bool AtomicFileWriter::open()
 {
-    if (isReadOnlyFile(m_file.fileName()))
+    if (isReadOnlyFile(m_file.fileName()) || !m_file.open(QIODevice::WriteOnly))
         return false;
-    return m_file.open(QIODevice::WriteOnly);
+    const int descriptor = m_file.handle();
+#ifdef Q_OS_WIN
+    m_nativeHandle = descriptor < 0 ? -1 : qintptr(_get_osfhandle(descriptor));
+#else
+    m_nativeHandle = descriptor;
+#endif
+    if (m_nativeHandle == -1) {
+        cancel();
+        return false;
+    }
+    return true;
 }
 
 bool AtomicFileWriter::readBack(const std::function<bool(QByteArrayView)>& sink)
 {
     if (!m_file.isOpen() || !m_file.flush())
         return false;
-    const int handle = m_file.handle();
-    const qint64 size = m_file.size();
-    if (handle < 0 || size < 0)
+    const qint64 size = systemSize();
+    if (size < 0)
         return false;
     QByteArray buffer(qsizetype(std::min(size, kReadBackPieceSize)), Qt::Uninitialized);
     for (qint64 offset = 0; offset < size;) {
         const qint64 wanted = std::min<qint64>(buffer.size(), size - offset);
-        const qint64 read = readFromHandle(handle, offset, buffer.data(), wanted);
-        if (read <= 0 || !sink(QByteArrayView(buffer).first(qsizetype(read))))
+        if (!readAt(offset, buffer.data(), wanted) ||
+            !sink(QByteArrayView(buffer).first(qsizetype(wanted))))
             return false;
-        offset += read;
+        offset += wanted;
     }
     return true;
 }
 
 bool AtomicFileWriter::readAt(qint64 offset, char* data, qint64 size) const
 {
-    const int handle = m_file.handle();
-    while (handle >= 0 && size > 0) {
-        const qint64 read = readFromHandle(handle, offset, data, size);
+    if (m_nativeHandle == -1 || offset < 0 || size < 0)
+        return false;
+    if (size == 0)
+        return true;
+#ifdef Q_OS_WIN
+    return readThroughMapping(reinterpret_cast<HANDLE>(m_nativeHandle), offset, data, size);
+#else
+    // pread() leaves the descriptor's position alone.
+    const int descriptor = int(m_nativeHandle);
+    while (size > 0) {
+        const ssize_t read = ::pread(descriptor, data, std::size_t(size), off_t(offset));
+        if (read < 0 && errno == EINTR)
+            continue;
         if (read <= 0)
             return false;
         offset += read;
         data += read;
         size -= read;
     }
-    return handle >= 0 && size == 0;
+    return true;
+#endif
+}
+
+qint64 AtomicFileWriter::systemSize() const
+{
+    if (m_nativeHandle == -1)
+        return -1;
+#ifdef Q_OS_WIN
+    LARGE_INTEGER size;
+    return GetFileSizeEx(reinterpret_cast<HANDLE>(m_nativeHandle), &size) ? qint64(size.QuadPart)
+                                                                          : -1;
+#else
+    struct stat status;
+    return ::fstat(int(m_nativeHandle), &status) == 0 ? qint64(status.st_size) : -1;
+#endif
 }
 
 bool AtomicFileWriter::commit()
 {
-    return m_file.isOpen() && m_file.commit();
+    if (!m_file.isOpen() || !m_file.flush() || systemSize() != m_file.pos())
+        return false;
+    m_nativeHandle = -1;
+    return m_file.commit();
 }
 
 void AtomicFileWriter::cancel()
 {
     if (!m_file.isOpen())
         return;
+    m_nativeHandle = -1;
     // After cancelWriting(), commit() removes the temporary file instead of renaming it.
     m_file.cancelWriting();
     m_file.commit();

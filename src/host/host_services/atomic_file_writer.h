@@ -23,29 +23,40 @@ public:
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
     // False for a read-only file and when the temporary file cannot be made.
-    bool open();
+    [[nodiscard]] bool open();
 
     // The temporary file, open for writing.
     QIODevice& device() { return m_file; }
 
     // Flushes what was written and reads it back from the disk, piece by piece, from the start.
-    bool readBack(const std::function<bool(QByteArrayView)>& sink);
+    [[nodiscard]] bool readBack(const std::function<bool(QByteArrayView)>& sink);
 
     // Hands what was written so far to the system, so that readAt() sees it.
-    bool flush() { return m_file.flush(); }
+    [[nodiscard]] bool flush() { return m_file.flush(); }
 
-    // Reads size bytes at offset from the temporary file as the system has it. Safe to call
-    // from other threads while this one goes on writing; call flush() first.
-    bool readAt(qint64 offset, char* data, qint64 size) const;
+    // Reads size bytes at offset from the temporary file as the system has it, without moving
+    // the position the writer writes at. Safe to call from other threads while this one goes
+    // on writing; call flush() first.
+    [[nodiscard]] bool readAt(qint64 offset, char* data, qint64 size) const;
 
-    // Flushes to the disk and renames the temporary file over the original.
-    bool commit();
+    // Flushes to the disk and renames the temporary file over the original, provided the
+    // system holds exactly as many bytes as were written: a write that landed anywhere but
+    // where it was meant to shows as a different size. The device must be at the end of what
+    // was written. Close every handle on the original first: Windows refuses to replace a file
+    // that is open without delete sharing, which is how Qt opens files there.
+    [[nodiscard]] bool commit();
 
     // Discards the temporary file; the original stays as it was.
     void cancel();
 
 private:
+    // The temporary file's size as the system has it, or -1.
+    qint64 systemSize() const;
+
     QSaveFile m_file;
+    // The temporary file's system handle, taken once on the writing thread: Qt makes the
+    // C runtime's descriptor on Windows lazily, and two threads asking at once would race.
+    qintptr m_nativeHandle = -1;
 };
 
 // True when no one may write the file: all its write permission bits are off (on Windows,
