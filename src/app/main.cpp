@@ -1,7 +1,9 @@
+#include "host/host_services/leftover_files.h"
 #include "host/host_services/password_mask_style.h"
 #include "main_window.h"
 
 #include <QApplication>
+#include <QThreadPool>
 
 int main(int argc, char* argv[])
 {
@@ -9,5 +11,8 @@ int main(int argc, char* argv[])
     virellock::installPasswordMaskStyle();
     virellock::MainWindow window;
     window.show();
+    // What a killed run left beside a file is removed off the GUI thread: a large leftover
+    // takes a while to overwrite. The application waits for it before it ends.
+    QThreadPool::globalInstance()->start([] { virellock::removeLeftoverFiles(); });
     return application.exec();
 }

@@ -4,6 +4,12 @@
 #include <QFile>
 #include <QStringList>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace virellock::test {
 
 inline bool writeFile(const QString& path, const QByteArray& content)
@@ -29,6 +35,19 @@ inline void makeReadOnly(const QString& path)
 {
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadUser |
                                     QFileDevice::ReadGroup | QFileDevice::ReadOther);
+}
+
+// A second name for the same file.
+inline bool makeHardLink(const QString& existing, const QString& newName)
+{
+#ifdef Q_OS_WIN
+    return CreateHardLinkW(
+        reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(newName).utf16()),
+        reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(existing).utf16()), nullptr);
+#else
+    return ::link(QFile::encodeName(existing).constData(),
+                  QFile::encodeName(newName).constData()) == 0;
+#endif
 }
 
 } // namespace virellock::test

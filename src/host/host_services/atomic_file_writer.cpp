@@ -76,6 +76,7 @@ bool AtomicFileWriter::open()
         cancel();
         return false;
     }
+    m_leftoverRecord = LeftoverRecord::forOpenFile(m_nativeHandle);
     return true;
 }
 
@@ -141,7 +142,9 @@ bool AtomicFileWriter::commit()
     if (!m_file.isOpen() || !m_file.flush() || systemSize() != m_file.pos())
         return false;
     m_nativeHandle = -1;
-    return m_file.commit();
+    const bool committed = m_file.commit();
+    m_leftoverRecord.reset();
+    return committed;
 }
 
 void AtomicFileWriter::cancel()
@@ -152,6 +155,7 @@ void AtomicFileWriter::cancel()
     // After cancelWriting(), commit() removes the temporary file instead of renaming it.
     m_file.cancelWriting();
     m_file.commit();
+    m_leftoverRecord.reset();
 }
 
 bool isReadOnlyFile(const QString& path)

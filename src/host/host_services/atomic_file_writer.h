@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/host_services/leftover_files.h"
+
 #include <QByteArrayView>
 #include <QSaveFile>
 #include <QString>
@@ -12,7 +14,8 @@ namespace virellock {
 // file beside it (QSaveFile), which can be read back from the disk and checked before it is
 // flushed and renamed over the original. Until commit() the original is untouched; without
 // commit() the temporary file is removed. A symbolic link is followed, so its target is
-// rewritten and the link stays a link; the file's permissions are kept.
+// rewritten and the link stays a link; the file's permissions are kept. A temporary file
+// that a killed process leaves behind is removed at the next start (leftover_files.h).
 class AtomicFileWriter
 {
 public:
@@ -57,6 +60,9 @@ private:
     // The temporary file's system handle, taken once on the writing thread: Qt makes the
     // C runtime's descriptor on Windows lazily, and two threads asking at once would race.
     qintptr m_nativeHandle = -1;
+    // Where the temporary file has a name, the record that lets a later start remove it
+    // should this process be killed before it is done.
+    std::optional<LeftoverRecord> m_leftoverRecord;
 };
 
 // True when no one may write the file: all its write permission bits are off (on Windows,
