@@ -1,7 +1,9 @@
-# Packaging. On Linux, `cpack` makes a Debian package of the install tree (/usr prefix). On
-# Windows, the install tree itself is what ships: the executable with Qt gathered by
-# windeployqt, the OpenSSL and zstd DLLs, and OpenSSL's legacy provider, which holds DES and
-# RC4; `cpack` zips it.
+# Packaging. On Linux, `cpack` makes a Debian package of the install tree (/usr prefix). The
+# static Windows build (the windows-cross preset) ships one self-contained virellock.exe:
+# `cpack` makes a zip of it with a read-me, and a per-user NSIS installer. A Windows build
+# against shared Qt and OpenSSL ships its install tree instead: the executable with Qt gathered
+# by windeployqt, the OpenSSL and zstd DLLs, and OpenSSL's legacy provider, which holds DES
+# and RC4; `cpack` zips it.
 
 set(CPACK_PACKAGE_NAME virellock)
 set(CPACK_PACKAGE_VENDOR Virellock)
@@ -17,7 +19,18 @@ set(VIRELLOCK_PACKAGE_MAINTAINER "Virellock developers <virellock@example.org>"
 set(CPACK_PACKAGE_CONTACT "${VIRELLOCK_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 
-if(WIN32)
+get_target_property(_virellock_qt_type Qt6::Core TYPE)
+if(WIN32 AND _virellock_qt_type STREQUAL "STATIC_LIBRARY")
+    set(CPACK_GENERATOR ZIP NSIS)
+    set(CPACK_PACKAGE_FILE_NAME "virellock-${PROJECT_VERSION}-win64")
+    set(CPACK_PACKAGE_INSTALL_DIRECTORY Virellock)
+    install(FILES "${PROJECT_SOURCE_DIR}/packaging/windows/README.txt" DESTINATION .)
+    # Our own installer script: per user, no administrator rights.
+    list(PREPEND CMAKE_MODULE_PATH "${PROJECT_SOURCE_DIR}/packaging/windows/nsis")
+    set(CPACK_NSIS_MUI_ICON "${PROJECT_SOURCE_DIR}/resources/icons/virellock.ico")
+    set(CPACK_NSIS_MUI_UNIICON "${CPACK_NSIS_MUI_ICON}")
+    set(CPACK_NSIS_EXECUTABLE makensis)
+elseif(WIN32)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_FILE_NAME "virellock-${PROJECT_VERSION}-windows-x64")
 

@@ -181,13 +181,12 @@ void TestFaults::killedProcess()
     // Linux leaves nothing (the temporary file has no name until it is committed). Windows
     // leaves the temporary file, named after the file plus a suffix, and its record: the next
     // start removes it.
-    QStringList entries = folderEntries(m_dir->path());
+    const QStringList entries = folderEntries(m_dir->path());
     QCOMPARE(entries.count(kFileName), 1);
     for (const QString& entry : entries)
         QVERIFY2(entry == kFileName || entry.startsWith(kFileName + u'.'), qPrintable(entry));
-    const QStringList removed = removeLeftoverFiles();
+    removeLeftoverFiles();
     QCOMPARE(folderEntries(m_dir->path()), QStringList{kFileName});
-    QCOMPARE(removed.size(), entries.size() - 1);
 
     // The next run on the same file is not disturbed by anything left behind.
     if (after == before)

@@ -25,9 +25,17 @@ qint64 endedProcessId()
     return id;
 }
 
-QStringList records()
+// The records that name files in folder: under Wine the tests share one user profile.
+QStringList records(const QString& folder)
 {
-    return QDir(leftoverRecordFolder()).entryList(QDir::Files | QDir::Hidden);
+    QStringList found;
+    const QDir records(leftoverRecordFolder());
+    for (const QString& name : records.entryList(QDir::Files | QDir::Hidden)) {
+        QFile record(records.filePath(name));
+        if (record.open(QIODevice::ReadOnly) && record.readAll().contains(folder.toUtf8()))
+            found << name;
+    }
+    return found;
 }
 
 } // namespace
@@ -51,7 +59,6 @@ void TestLeftoverFiles::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    QDir(leftoverRecordFolder()).removeRecursively();
 }
 
 // While a rewrite is open, every record names a temporary file beside the target (Windows
@@ -65,14 +72,15 @@ void TestLeftoverFiles::writerRecordsOnlyWhileWriting()
     QCOMPARE(writer.device().write("after"), 5);
     QVERIFY(writer.flush());
 #ifdef Q_OS_WIN
-    QCOMPARE(records().size(), 1);
+    QCOMPARE(records(m_dir->path()).size(), 1);
 #endif
     for (const QString& name : folderEntries(m_dir->path())) {
         if (name != QLatin1String("target.txt"))
-            QVERIFY2(!records().isEmpty(), qPrintable(name)); // a named temporary file is recorded
+            QVERIFY2(!records(m_dir->path()).isEmpty(),
+                     qPrintable(name)); // a named temporary file is recorded
     }
     QVERIFY(writer.commit());
-    QCOMPARE(records(), QStringList());
+    QCOMPARE(records(m_dir->path()), QStringList());
     QCOMPARE(readFile(path), QByteArray("after"));
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("target.txt")});
 }
@@ -86,12 +94,12 @@ void TestLeftoverFiles::removesWhatAnEndedRunLeft()
     const qint64 ended = endedProcessId();
     QVERIFY(ended > 0);
     QVERIFY(detail::writeLeftoverRecord(leftover, ended));
-    QCOMPARE(records().size(), 1);
+    QCOMPARE(records(m_dir->path()).size(), 1);
 
     QCOMPARE(removeLeftoverFiles(), QStringList{leftover});
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("secret 文件.txt")});
     QCOMPARE(readFile(original), QByteArray("encrypted bytes"));
-    QCOMPARE(records(), QStringList());
+    QCOMPARE(records(m_dir->path()), QStringList());
 }
 
 // The name now belongs to another file (the user's, or one made since): it stays, and the
@@ -109,7 +117,7 @@ void TestLeftoverFiles::leavesAFileThatIsNotTheRecordedOne()
 
     QCOMPARE(removeLeftoverFiles(), QStringList());
     QCOMPARE(readFile(leftover), QByteArray("the user's own file"));
-    QCOMPARE(records(), QStringList());
+    QCOMPARE(records(m_dir->path()), QStringList());
 }
 
 void TestLeftoverFiles::leavesTheFilesOfARunningProcess()
@@ -119,7 +127,7 @@ void TestLeftoverFiles::leavesTheFilesOfARunningProcess()
     QVERIFY(detail::writeLeftoverRecord(inUse, QCoreApplication::applicationPid()));
     QCOMPARE(removeLeftoverFiles(), QStringList());
     QCOMPARE(readFile(inUse), QByteArray("still being written"));
-    QCOMPARE(records().size(), 1);
+    QCOMPARE(records(m_dir->path()).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestLeftoverFiles)

@@ -12,5 +12,6 @@ int wmain(int argc, wchar_t** argv)
         fputs("usage: registry_driver KEY VALUE\n", stderr);
         return 2;
     }
-    return virellockSetClassesRootDefaultValue(argv[1], argv[2]) ? 0 : 1;
+    return virellockSetClassesDefaultValue(argv[1], argv[2]) == VIRELLOCK_REGISTRY_CLASSES_ROOT ? 0
+                                                                                                : 1;
 }

@@ -9,8 +9,10 @@ inline constexpr int kRegistryClassesRoot = 1;
 // Sets a text value in the registry. A key path ending in a backslash sets that key's default
 // value; missing keys are created. True on success.
 //
-// Windows: HKEY_CLASSES_ROOT only. A "...\command\" value that starts a program is written
-// with the program path in double quotes, so a path with blanks cannot be misread.
+// Windows: HKEY_CLASSES_ROOT only; where this user may not write the machine's classes, the
+// same key under HKEY_CURRENT_USER\Software\Classes, which Windows shows in HKEY_CLASSES_ROOT
+// for this user. A "...\command\" value that starts a program is written with the program
+// path in double quotes, so a path with blanks cannot be misread.
 //
 // Elsewhere there is no registry. The one value the program writes, the folder context-menu
 // command "Folder\shell\<Name>\command\", becomes the file managers' own per-user entries

@@ -12,8 +12,9 @@ bool WriteRegistryValue(int root, const QString& keyPath, const QString& value)
     QString data = value;
     if (key.endsWith(QStringLiteral("\\command"), Qt::CaseInsensitive) && !value.startsWith(u'"'))
         data = u'"' + value + u'"';
-    return virellockSetClassesRootDefaultValue(reinterpret_cast<const wchar_t*>(key.utf16()),
-                                               reinterpret_cast<const wchar_t*>(data.utf16())) != 0;
+    return virellockSetClassesDefaultValue(reinterpret_cast<const wchar_t*>(key.utf16()),
+                                           reinterpret_cast<const wchar_t*>(data.utf16())) !=
+           VIRELLOCK_REGISTRY_FAILED;
 }
 
 } // namespace virellock

@@ -9,9 +9,19 @@
 extern "C" {
 #endif
 
-// Sets the default value of HKEY_CLASSES_ROOT\<key>, creating missing keys. Returns nonzero on
-// success.
-int virellockSetClassesRootDefaultValue(const wchar_t* key, const wchar_t* value);
+// Where virellockSetClassesDefaultValue() wrote.
+enum
+{
+    VIRELLOCK_REGISTRY_FAILED = 0,
+    VIRELLOCK_REGISTRY_CLASSES_ROOT = 1,
+    VIRELLOCK_REGISTRY_USER_CLASSES = 2
+};
+
+// Sets the default value of the classes key <key>, creating missing keys: under
+// HKEY_CLASSES_ROOT where this process may write there (for all users; an administrator),
+// else under HKEY_CURRENT_USER\Software\Classes, which Windows shows in HKEY_CLASSES_ROOT for
+// this user. Returns where it went, or VIRELLOCK_REGISTRY_FAILED.
+int virellockSetClassesDefaultValue(const wchar_t* key, const wchar_t* value);
 
 #ifdef __cplusplus
 }
