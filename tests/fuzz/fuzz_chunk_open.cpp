@@ -15,6 +15,7 @@
 #include "host/data_ops/key_derivation.h"
 
 #include <QString>
+#include <QtEndian>
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -62,8 +63,9 @@ QByteArray documentedTag(const Keys& keys, quint64 index, bool last, QByteArrayV
 {
     QByteArray message;
     message.append(char(keys.cipher.algorithm()));
-    for (int i = 0; i < 8; ++i)
-        message.append(char(index >> (8 * i)));
+    char indexBytes[8];
+    qToLittleEndian(index, indexBytes);
+    message.append(indexBytes, sizeof indexBytes);
     message.append(char(last ? 1 : 0));
     message.append(ciphertext);
     QByteArray tag(kTagSize, '\0');
@@ -148,9 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const CipherAlgorithm algorithm = data[0] & 1 ? CipherAlgorithm::Rc4 : CipherAlgorithm::Des;
     const int mode = (data[0] >> 1) & 3;
-    quint64 index = 0;
-    for (int i = 0; i < 8; ++i)
-        index |= quint64(data[1 + i]) << (8 * i);
+    const quint64 index = qFromLittleEndian<quint64>(data + 1);
     const bool last = data[9] & 1;
     const QByteArrayView body(data + 10, qsizetype(size - 10));
     const Keys& keys = keysFor(algorithm);

@@ -3,6 +3,7 @@
 
 #include <QBuffer>
 #include <QTest>
+#include <QtEndian>
 
 using namespace virellock;
 
@@ -10,9 +11,8 @@ namespace {
 
 QByteArray lengthBytes(quint64 length)
 {
-    QByteArray bytes;
-    for (int i = 0; i < 8; ++i)
-        bytes += char(length >> (8 * i));
+    QByteArray bytes(8, Qt::Uninitialized);
+    qToLittleEndian(length, bytes.data());
     return bytes;
 }
 

@@ -3,6 +3,8 @@
 #include "key_derivation.h"
 #include "openssl_support.h"
 
+#include <QtEndian>
+
 #include <openssl/crypto.h>
 
 #include <climits>
@@ -19,12 +21,6 @@ constexpr qsizetype kDesBlockSize = 8;
 // RC4's first key-stream bytes are biased; skipping 3072 of them (RC4-drop[3072]) removes
 // the known early-byte biases.
 constexpr qsizetype kRc4Drop = 3072;
-
-void putLittleEndian64(quint64 value, unsigned char (&out)[8])
-{
-    for (int i = 0; i < 8; ++i)
-        out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 } // namespace
 
@@ -62,12 +58,12 @@ std::optional<ChunkCipher> ChunkCipher::derive(CipherAlgorithm algorithm,
     if (salt.size() != kSaltSize)
         return std::nullopt;
     // One scrypt call gives 64 bytes: the first half keys the cipher, the second the MAC.
-    detail::SecretBytes<64> derived;
+    SecretBytes<64> derived;
     if (!deriveScrypt(passwordBytes, salt, derived.data(), derived.size()))
         return std::nullopt;
     ChunkCipher cipher(algorithm);
-    std::copy_n(derived.data(), 32, cipher.m_cipherKey.begin());
-    std::copy_n(derived.data() + 32, 32, cipher.m_macKey.begin());
+    std::copy_n(derived.data(), Key::size(), cipher.m_cipherKey.data());
+    std::copy_n(derived.data() + Key::size(), Key::size(), cipher.m_macKey.data());
     return cipher;
 }
 
@@ -76,21 +72,15 @@ std::optional<ChunkCipher> ChunkCipher::fromPassword(CipherAlgorithm algorithm,
 {
     QByteArray passwordBytes = passwordToBytes(password);
     std::optional<ChunkCipher> cipher = derive(algorithm, passwordBytes, salt);
-    wipeBytes(passwordBytes);
+    wipe(passwordBytes);
     return cipher;
-}
-
-ChunkCipher::~ChunkCipher()
-{
-    OPENSSL_cleanse(m_cipherKey.data(), m_cipherKey.size());
-    OPENSSL_cleanse(m_macKey.data(), m_macKey.size());
 }
 
 bool ChunkCipher::chunkKey(quint64 index, unsigned char* out) const
 {
     const unsigned char selector = static_cast<unsigned char>(m_algorithm);
     unsigned char indexBytes[8];
-    putLittleEndian64(index, indexBytes);
+    qToLittleEndian(index, indexBytes);
     return hmacSha256(m_cipherKey.data(), m_cipherKey.size(),
                       {{&selector, 1}, {indexBytes, sizeof indexBytes}}, out);
 }
@@ -101,7 +91,7 @@ bool ChunkCipher::tag(quint64 index, bool last, QByteArrayView ciphertext,
     const unsigned char selector = static_cast<unsigned char>(m_algorithm);
     const unsigned char lastFlag = last ? 1 : 0;
     unsigned char indexBytes[8];
-    putLittleEndian64(index, indexBytes);
+    qToLittleEndian(index, indexBytes);
     return hmacSha256(m_macKey.data(), m_macKey.size(),
                       {{&selector, 1},
                        {indexBytes, sizeof indexBytes},
@@ -120,7 +110,7 @@ bool ChunkCipher::transform(quint64 index, bool last, bool encrypt, QByteArrayVi
     if (!cipher || in.size() > INT_MAX - 2 * kDesBlockSize)
         return false;
 
-    detail::SecretBytes<32> key;
+    SecretBytes<32> key;
     if (!chunkKey(index, key.data()))
         return false;
 
@@ -150,7 +140,7 @@ bool ChunkCipher::transform(quint64 index, bool last, bool encrypt, QByteArrayVi
                                      static_cast<int>(in.size())) == 1 &&
                     EVP_CipherFinal_ex(context.get(), target + written, &finalWritten) == 1;
     if (!ok) {
-        OPENSSL_cleanse(target, static_cast<std::size_t>(out.size() - start));
+        secureWipe(target, static_cast<std::size_t>(out.size() - start));
         out.resize(start);
         return false;
     }

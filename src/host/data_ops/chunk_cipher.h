@@ -1,10 +1,11 @@
 #pragma once
 
+#include "secure_wipe.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QStringView>
 
-#include <array>
 #include <optional>
 
 namespace virellock::dataops {
@@ -47,7 +48,7 @@ public:
 
     ChunkCipher(const ChunkCipher& other) = default;
     ChunkCipher& operator=(const ChunkCipher& other) = default;
-    ~ChunkCipher();
+    ~ChunkCipher() = default; // the keys wipe themselves
 
     CipherAlgorithm algorithm() const { return m_algorithm; }
 
@@ -60,7 +61,7 @@ public:
     bool open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const;
 
 private:
-    using Key = std::array<unsigned char, 32>;
+    using Key = SecretBytes<32>;
 
     explicit ChunkCipher(CipherAlgorithm algorithm) : m_algorithm(algorithm) {}
     bool chunkKey(quint64 index, unsigned char* out) const;
@@ -69,8 +70,8 @@ private:
                    QByteArray& out) const;
 
     CipherAlgorithm m_algorithm;
-    Key m_cipherKey{};
-    Key m_macKey{};
+    Key m_cipherKey;
+    Key m_macKey;
 };
 
 } // namespace virellock::dataops

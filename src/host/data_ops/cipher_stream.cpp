@@ -1,8 +1,7 @@
 #include "cipher_stream.h"
 
 #include "key_derivation.h"
-
-#include <openssl/crypto.h>
+#include "secure_wipe.h"
 
 namespace virellock::dataops {
 
@@ -45,7 +44,7 @@ public:
         if (m_finished || !writeSalt(sink) || !sealAndEmit(true, m_pending, sink))
             return fail();
         m_finished = true;
-        OPENSSL_cleanse(m_pending.data(), static_cast<std::size_t>(m_pending.size()));
+        wipe(m_pending);
         return true;
     }
 
@@ -138,7 +137,7 @@ private:
     {
         m_plain.resize(0);
         const bool ok = m_cipher->open(m_index++, last, sealed, m_plain) && sink(m_plain);
-        OPENSSL_cleanse(m_plain.data(), static_cast<std::size_t>(m_plain.size()));
+        wipe(m_plain);
         return ok;
     }
 
@@ -151,7 +150,7 @@ private:
 
     void forgetPassword()
     {
-        OPENSSL_cleanse(m_passwordBytes.data(), static_cast<std::size_t>(m_passwordBytes.size()));
+        wipe(m_passwordBytes);
         m_passwordBytes.clear();
     }
 

@@ -18,12 +18,6 @@ QByteArray passwordToBytes(QStringView password)
     return password.toString().normalized(QString::NormalizationForm_C).toUtf8();
 }
 
-void wipeBytes(QByteArray& bytes)
-{
-    if (!bytes.isEmpty())
-        OPENSSL_cleanse(bytes.data(), static_cast<std::size_t>(bytes.size()));
-}
-
 std::optional<QByteArray> randomBytes(qsizetype count)
 {
     QByteArray bytes(count, Qt::Uninitialized);

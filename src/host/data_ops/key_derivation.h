@@ -22,10 +22,8 @@ inline constexpr qsizetype kSaltSize = 16;
 // The bytes a password stands for: Unicode normal form C, then UTF-8, so that the same
 // password typed on systems that compose characters differently derives the same keys.
 // Nothing is trimmed and case is kept.
+// Wipe them (secure_wipe.h) once they are used.
 QByteArray passwordToBytes(QStringView password);
-
-// Overwrites secret bytes before they are released, in a way the compiler cannot drop.
-void wipeBytes(QByteArray& bytes);
 
 // Cryptographically strong random bytes, or nothing when the generator fails.
 std::optional<QByteArray> randomBytes(qsizetype count);

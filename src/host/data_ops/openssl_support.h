@@ -2,13 +2,13 @@
 
 // Private to the data operations: nothing outside this folder sees OpenSSL types.
 
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
 
-#include <array>
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 namespace virellock::dataops::detail {
 
@@ -38,23 +38,6 @@ struct CryptoAlgorithms
 
 // Null members when a provider or an algorithm is missing; callers then fail cleanly.
 const CryptoAlgorithms& cryptoAlgorithms();
-
-// Key material that is wiped when it goes out of scope.
-template <std::size_t N> class SecretBytes
-{
-public:
-    SecretBytes() = default;
-    SecretBytes(const SecretBytes& other) = default;
-    SecretBytes& operator=(const SecretBytes& other) = default;
-    ~SecretBytes() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
-
-    unsigned char* data() { return m_bytes.data(); }
-    const unsigned char* data() const { return m_bytes.data(); }
-    static constexpr std::size_t size() { return N; }
-
-private:
-    std::array<unsigned char, N> m_bytes{};
-};
 
 // HMAC-SHA-256 of the concatenation of the given parts; writes 32 bytes to out.
 bool hmacSha256(const unsigned char* key, std::size_t keyLength,

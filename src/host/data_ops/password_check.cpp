@@ -1,7 +1,9 @@
 #include "password_check.h"
 
 #include "key_derivation.h"
-#include "openssl_support.h"
+#include "secure_wipe.h"
+
+#include <openssl/crypto.h>
 
 namespace virellock::dataops {
 
@@ -11,7 +13,7 @@ bool hashPassword(QStringView password, QByteArrayView salt, unsigned char* out)
 {
     QByteArray bytes = passwordToBytes(password);
     const bool ok = deriveScrypt(bytes, salt, out, kPasswordCheckHashSize);
-    OPENSSL_cleanse(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    wipe(bytes);
     return ok;
 }
 
@@ -22,7 +24,7 @@ std::optional<QByteArray> makePasswordCheck(QStringView password)
     std::optional<QByteArray> check = randomBytes(kSaltSize);
     if (!check)
         return std::nullopt;
-    detail::SecretBytes<kPasswordCheckHashSize> hash;
+    SecretBytes<kPasswordCheckHashSize> hash;
     if (!hashPassword(password, *check, hash.data()))
         return std::nullopt;
     check->append(reinterpret_cast<const char*>(hash.data()), hash.size());
@@ -33,7 +35,7 @@ bool verifyPasswordCheck(QByteArrayView passwordCheck, QStringView password)
 {
     if (passwordCheck.size() != kSaltSize + kPasswordCheckHashSize)
         return false;
-    detail::SecretBytes<kPasswordCheckHashSize> hash;
+    SecretBytes<kPasswordCheckHashSize> hash;
     if (!hashPassword(password, passwordCheck.first(kSaltSize), hash.data()))
         return false;
     return CRYPTO_memcmp(hash.data(), passwordCheck.sliced(kSaltSize).data(), hash.size()) == 0;

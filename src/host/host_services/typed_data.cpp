@@ -1,14 +1,14 @@
 #include "typed_data.h"
 
 #include <QStringDecoder>
+#include <QtEndian>
 
 namespace virellock {
 
 bool writeTypedLength(QIODevice& device, qint64 length)
 {
     char bytes[kTypedLengthSize];
-    for (int i = 0; i < kTypedLengthSize; ++i)
-        bytes[i] = static_cast<char>(quint64(length) >> (8 * i));
+    qToLittleEndian(quint64(length), bytes);
     return length >= 0 && device.write(bytes, kTypedLengthSize) == kTypedLengthSize;
 }
 
@@ -28,9 +28,7 @@ std::optional<qint64> TypedDataReader::readLength()
     char bytes[kTypedLengthSize];
     if (m_device.read(bytes, kTypedLengthSize) != kTypedLengthSize)
         return std::nullopt;
-    quint64 length = 0;
-    for (int i = 0; i < kTypedLengthSize; ++i)
-        length |= quint64(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    const quint64 length = qFromLittleEndian<quint64>(bytes);
     if (length > quint64(m_device.bytesAvailable()))
         return std::nullopt;
     return qint64(length);
