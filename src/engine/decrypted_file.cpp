@@ -2,7 +2,6 @@
 
 #include "engine/file_pipeline.h"
 #include "engine/parallel_cipher_job.h"
-#include "host/data_ops/cipher_stream.h"
 #include "host/data_ops/key_derivation.h"
 #include "host/data_ops/zstd_stream.h"
 

@@ -58,7 +58,7 @@ public:
 
     JobOutcome run()
     {
-        const std::optional<qint64> chunkCount = countChunks();
+        const std::optional<qint64> chunkCount = dataops::chunkCount(m_job.length, !m_job.encrypt);
         if (!chunkCount)
             return JobOutcome::BadInput;
         qint64 done = 0;
@@ -93,17 +93,6 @@ public:
 
 private:
     qint64 fullInputSize() const { return m_job.encrypt ? kChunkSize : kSealedChunkSize; }
-
-    // Plain text: full chunks, then a shorter last one (possibly empty). Sealed chunks: full
-    // ones while more than one remains, then the rest.
-    std::optional<qint64> countChunks() const
-    {
-        if (m_job.encrypt)
-            return m_job.length / kChunkSize + 1;
-        if (m_job.length <= 0)
-            return std::nullopt;
-        return (m_job.length - 1) / kSealedChunkSize + 1;
-    }
 
     bool transform(Chunk& chunk) const
     {

@@ -1,5 +1,4 @@
 #include "host/data_ops/chunk_cipher.h"
-#include "host/data_ops/cipher_stream.h"
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/key_derivation.h"
 #include "support/test_bytes.h"
@@ -16,22 +15,6 @@ namespace {
 constexpr qsizetype P = kChunkSize;
 const QString kPassword = QStringLiteral("Secret pass");
 
-QByteArray collect(StreamTransform& transform, QByteArrayView input, qsizetype pieceSize)
-{
-    QByteArray out;
-    const ByteSink sink = [&out](QByteArrayView piece) {
-        out.append(piece);
-        return true;
-    };
-    for (qsizetype at = 0; at < input.size(); at += pieceSize) {
-        if (!transform.update(input.sliced(at, std::min(pieceSize, input.size() - at)), sink))
-            return QByteArray("update failed");
-    }
-    if (!transform.finish(sink))
-        return QByteArray("finish failed");
-    return out;
-}
-
 } // namespace
 
 class TestChunkCipher : public QObject
@@ -45,10 +28,10 @@ private slots:
     void refusals_data();
     void refusals();
     void encryptionsDiffer();
-    void streamsInPieces_data();
-    void streamsInPieces();
+    void chunkLayout_data();
+    void chunkLayout();
+    void wholeSetsAppend();
     void chunksOpenIndependently();
-    void sinkRefusalStopsTheStream();
 
 private:
     // Salt, two full chunks and a partial last chunk, per selector.
@@ -182,44 +165,70 @@ void TestChunkCipher::encryptionsDiffer()
     QVERIFY(!EncryptData(plain, kPassword, 3));
 }
 
-void TestChunkCipher::streamsInPieces_data()
+void TestChunkCipher::chunkLayout_data()
 {
-    QTest::addColumn<int>("selector");
-    QTest::addColumn<qsizetype>("size");
-    QTest::addColumn<qsizetype>("pieceSize");
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<bool>("sealed");
+    QTest::addColumn<qint64>("expected"); // -1: no output has this length
 
-    const QList<std::pair<qsizetype, qsizetype>> cases = {
-        {100, 1},   {2 * P + 5, 4096},  {2 * P + 5, P - 1},
-        {2 * P, P}, {2 * P + 5, P + 1}, {3 * P + 9, kSealedChunkSize + 3},
+    constexpr qint64 S = kSealedChunkSize;
+    const auto row = [](const char* name, qint64 length, bool sealed, qint64 expected) {
+        QTest::newRow(name) << length << sealed << expected;
     };
-    for (int selector : {1, 2}) {
-        for (const auto& [size, pieceSize] : cases) {
-            QTest::addRow("%s size %lld pieces of %lld", selector == 1 ? "DES" : "RC4",
-                          static_cast<long long>(size), static_cast<long long>(pieceSize))
-                << selector << size << pieceSize;
-        }
-    }
+    // A plain text ends with a chunk shorter than P, empty when its size is a multiple of P.
+    row("plain, empty", 0, false, 1);
+    row("plain, one byte", 1, false, 1);
+    row("plain, P - 1", P - 1, false, 1);
+    row("plain, P", P, false, 2);
+    row("plain, P + 1", P + 1, false, 2);
+    row("plain, 3 P", 3 * P, false, 4);
+    row("plain, negative", -1, false, -1);
+    // After the salt: full sealed chunks while more than one remains, then the rest.
+    row("sealed, empty", 0, true, -1);
+    row("sealed, one byte", 1, true, 1);
+    row("sealed, S - 1", S - 1, true, 1);
+    row("sealed, S", S, true, 1);
+    row("sealed, S + 1", S + 1, true, 2);
+    row("sealed, 2 S", 2 * S, true, 2);
+    row("sealed, 2 S + 1", 2 * S + 1, true, 3);
 }
 
-// The output must not depend on how the input was cut into pieces, in either direction.
-void TestChunkCipher::streamsInPieces()
+// The file job and the whole-set functions both cut by this; a mistake here would leave them
+// agreeing with each other and disagreeing with every other reader of the format.
+void TestChunkCipher::chunkLayout()
 {
-    QFETCH(int, selector);
-    QFETCH(qsizetype, size);
-    QFETCH(qsizetype, pieceSize);
+    QFETCH(qint64, length);
+    QFETCH(bool, sealed);
+    QFETCH(qint64, expected);
 
-    const auto algorithm = *cipherAlgorithmFromSelector(selector);
-    const QByteArray plain = patternBytes(size, 3);
-    const QByteArray salt = patternBytes(kSaltSize, 4);
-    const auto whole = makeEncryptStream(algorithm, kPassword, salt);
-    const auto pieces = makeEncryptStream(algorithm, kPassword, salt);
-    QVERIFY(whole && pieces);
-    const QByteArray expected = collect(*whole, plain, plain.size() + 1);
-    QCOMPARE(expected.size(), sealedSize(algorithm, size));
-    QCOMPARE(collect(*pieces, plain, pieceSize), expected);
+    QCOMPARE(chunkCount(length, sealed).value_or(-1), expected);
+}
 
-    const auto decrypt = makeDecryptStream(algorithm, kPassword);
-    QCOMPARE(collect(*decrypt, expected, pieceSize), plain);
+// The whole-set calls append to what out holds, and leave it as it was when they fail.
+void TestChunkCipher::wholeSetsAppend()
+{
+    const QByteArray prefix("kept");
+    for (int selector : {1, 2}) {
+        const QByteArrayView sealed = QByteArrayView(m_sealed[selector]).sliced(kSaltSize);
+        const auto cipher =
+            ChunkCipher::derive(*cipherAlgorithmFromSelector(selector), passwordToBytes(kPassword),
+                                m_sealed[selector].first(kSaltSize));
+        QVERIFY(cipher);
+
+        QByteArray out = prefix;
+        QVERIFY(cipher->sealAll(m_plain, out));
+        QCOMPARE(out, prefix + sealed.toByteArray());
+        out = prefix;
+        QVERIFY(cipher->openAll(sealed, out));
+        QCOMPARE(out, prefix + m_plain);
+
+        // Damage in the last chunk: the two full chunks before it open, yet nothing is kept.
+        out = prefix;
+        QVERIFY(!cipher->openAll(flipBit(sealed.toByteArray(), sealed.size() - 1), out));
+        QCOMPARE(out, prefix);
+        QVERIFY(!cipher->openAll(sealed.first(2 * kSealedChunkSize), out));
+        QCOMPARE(out, prefix);
+    }
 }
 
 // Any chunk opens on its own, in any order: what lets the file code spread chunks over cores.
@@ -245,20 +254,6 @@ void TestChunkCipher::chunksOpenIndependently()
         QVERIFY(!cipher->open(2, false, QByteArrayView(sealed).sliced(lastStart), ignored));
         QVERIFY(ignored.isEmpty());
     }
-}
-
-void TestChunkCipher::sinkRefusalStopsTheStream()
-{
-    const ByteSink refuse = [](QByteArrayView) { return false; };
-    const ByteSink accept = [](QByteArrayView) { return true; };
-    const auto encrypt = makeEncryptStream(CipherAlgorithm::Rc4, kPassword);
-    QVERIFY(encrypt);
-    QVERIFY(!encrypt->update("data", refuse));
-    QVERIFY(!encrypt->finish(accept));
-
-    const auto decrypt = makeDecryptStream(CipherAlgorithm::Rc4, kPassword);
-    QVERIFY(!decrypt->update(m_sealed[2], refuse));
-    QVERIFY(!decrypt->finish(accept));
 }
 
 QTEST_GUILESS_MAIN(TestChunkCipher)

@@ -1,4 +1,4 @@
-// DecryptData and the decrypt stream as the program runs them, key derivation included. Every
+// DecryptData and the file decrypt job as the program runs them, key derivation included. Every
 // input that reaches the chunks costs one scrypt call (a fifth of a second), so this target is
 // run for a bounded number of inputs; fuzz_chunk_open covers the chunk layer at full speed.
 //
@@ -7,16 +7,16 @@
 //           the data given to DecryptData.
 //   mode 1  the harness writes a cipher output itself (DES when bit 0 is set, else RC4): byte 1
 //           is the number of full chunks (modulo 3), byte 2 picks a change (none, a flipped
-//           byte, a cut end, added bytes), bytes 3-5 its details, bytes 6-7 seed the sizes of
-//           the pieces the decrypt stream is fed in, the rest is the plain text of the last
-//           chunk (and, repeated, of the full ones). The output must decrypt to that plain text
-//           exactly when nothing was changed, both through the decrypt stream and through the
-//           file decrypt job, which cuts the chunks its own way and takes the keys directly.
+//           byte, a cut end, added bytes), bytes 3-5 its details, bytes 6-7 are not read (they
+//           keep the corpus's layout), the rest is the plain text of the last chunk (and,
+//           repeated, of the full ones). The output must decrypt to that plain text exactly when
+//           nothing was changed, both through DecryptData, which derives the keys from the salt
+//           and opens the chunks one after another, and through the file decrypt job, which
+//           cuts the chunks on several threads and takes the keys directly.
 
 #include "engine/parallel_cipher_job.h"
 #include "fuzz_check.h"
 #include "host/data_ops/chunk_cipher.h"
-#include "host/data_ops/cipher_stream.h"
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/key_derivation.h"
 
@@ -65,36 +65,6 @@ void decryptForeign(int selector, QByteArrayView rest)
         FUZZ_CHECK(!plain);
     else if (plain)
         FUZZ_CHECK(sealedSize(*algorithm, plain->size()) == data.size());
-}
-
-std::optional<QByteArray> decryptInPieces(CipherAlgorithm algorithm, QByteArrayView output,
-                                          quint32 seed)
-{
-    const auto transform = makeDecryptStream(algorithm, kPassword);
-    QByteArray plain;
-    const ByteSink sink = [&plain](QByteArrayView piece) {
-        plain.append(piece);
-        return true;
-    };
-    quint32 state = seed;
-    qsizetype position = 0;
-    while (position < output.size()) {
-        // Sizes spread over every scale from a byte to a chunk, so that pieces end anywhere.
-        state = state * 1664525u + 1013904223u;
-        qsizetype size = qsizetype(state >> 8) % (qsizetype(2) << (state % 21));
-        if (size == 0) {
-            if (!transform->update({}, sink))
-                return std::nullopt;
-            size = 1;
-        }
-        size = std::min(size, output.size() - position);
-        if (!transform->update(output.sliced(position, size), sink))
-            return std::nullopt;
-        position += size;
-    }
-    if (!transform->finish(sink))
-        return std::nullopt;
-    return plain;
 }
 
 // The way files are decrypted: the chunks after the salt, keys given, written to a temporary
@@ -165,8 +135,7 @@ void decryptOwn(CipherAlgorithm algorithm, QByteArrayView rest)
         break;
     }
 
-    const std::optional<QByteArray> decrypted =
-        decryptInPieces(algorithm, output, quint32(detail(5) << 8 | detail(6)));
+    const std::optional<QByteArray> decrypted = DecryptData(output, kPassword, int(algorithm));
     if (change == 0)
         FUZZ_CHECK(decrypted == plain);
     else

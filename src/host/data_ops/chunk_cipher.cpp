@@ -52,6 +52,13 @@ qint64 sealedSize(CipherAlgorithm algorithm, qint64 plainSize)
     return kSaltSize + fullChunks * kSealedChunkSize + sealedChunkSize(algorithm, lastLength, true);
 }
 
+std::optional<qint64> chunkCount(qint64 length, bool sealed)
+{
+    if (sealed)
+        return length > 0 ? std::optional((length - 1) / kSealedChunkSize + 1) : std::nullopt;
+    return length >= 0 ? std::optional(length / kChunkSize + 1) : std::nullopt;
+}
+
 std::optional<ChunkCipher> ChunkCipher::derive(CipherAlgorithm algorithm,
                                                QByteArrayView passwordBytes, QByteArrayView salt)
 {
@@ -185,6 +192,45 @@ bool ChunkCipher::open(quint64 index, bool last, QByteArrayView sealed, QByteArr
         CRYPTO_memcmp(expected, storedTag.data(), kTagSize) != 0)
         return false;
     return transform(index, last, false, ciphertext, out);
+}
+
+bool ChunkCipher::sealAll(QByteArrayView plain, QByteArray& out) const
+{
+    const std::optional<qint64> count = chunkCount(plain.size(), false);
+    Q_ASSERT(count); // any size of plain text has a layout
+    const qsizetype start = out.size();
+    out.reserve(start + qsizetype(sealedSize(m_algorithm, plain.size()) - kSaltSize));
+    for (qint64 index = 0; index < *count; ++index) {
+        const bool last = index + 1 == *count;
+        const qsizetype at = qsizetype(index) * kChunkSize;
+        const QByteArrayView chunk = last ? plain.sliced(at) : plain.sliced(at, kChunkSize);
+        if (!seal(quint64(index), last, chunk, out)) {
+            out.resize(start);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ChunkCipher::openAll(QByteArrayView sealed, QByteArray& out) const
+{
+    const std::optional<qint64> count = chunkCount(sealed.size(), true);
+    if (!count)
+        return false;
+    const qsizetype start = out.size();
+    out.reserve(start + sealed.size());
+    for (qint64 index = 0; index < *count; ++index) {
+        const bool last = index + 1 == *count;
+        const qsizetype at = qsizetype(index) * kSealedChunkSize;
+        const QByteArrayView chunk = last ? sealed.sliced(at) : sealed.sliced(at, kSealedChunkSize);
+        if (!open(quint64(index), last, chunk, out)) {
+            // The chunks before this one were authentic, but the input as a whole is not.
+            secureWipe(out.data() + start, static_cast<std::size_t>(out.size() - start));
+            out.resize(start);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace virellock::dataops

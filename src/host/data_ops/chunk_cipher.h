@@ -31,6 +31,13 @@ inline constexpr qsizetype kSealedChunkSize = kChunkSize + kTagSize;
 qint64 sealedChunkSize(CipherAlgorithm algorithm, qint64 plainLength, bool last);
 qint64 sealedSize(CipherAlgorithm algorithm, qint64 plainSize);
 
+// How many chunks length bytes are cut into: a plain text (sealed false), or the sealed chunks
+// that follow the salt (sealed true). All but the last are full, kChunkSize plain or
+// kSealedChunkSize sealed bytes; the last holds the rest. A plain text always ends with a last
+// chunk, empty when its size is a multiple of kChunkSize, so sealed chunks are never empty.
+// Nothing for a length no input of the kind can have. Every writer and reader cuts this way.
+[[nodiscard]] std::optional<qint64> chunkCount(qint64 length, bool sealed);
+
 // Encrypt-then-MAC of independent chunks, in the manner of the STREAM construction: chunk i
 // is enciphered under its own key (and, for DES, its own IV) derived from the cipher key and
 // i, and carries an HMAC-SHA-256 tag over the selector, i, the last-chunk flag and the
@@ -59,6 +66,13 @@ public:
     // Checks the tag before anything is deciphered; appends the plain bytes to out only when
     // the chunk is authentic. Thread-safe, like seal().
     bool open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const;
+
+    // Every chunk of a plain text held in memory, one at a time on the calling thread, appended
+    // to out (without the salt): the same bytes as the file job's on any number of threads.
+    [[nodiscard]] bool sealAll(QByteArrayView plain, QByteArray& out) const;
+    // The reverse; appends nothing unless every chunk is authentic and the last one ends the
+    // input.
+    [[nodiscard]] bool openAll(QByteArrayView sealed, QByteArray& out) const;
 
 private:
     using Key = SecretBytes<32>;

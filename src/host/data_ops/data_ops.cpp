@@ -1,6 +1,7 @@
 #include "data_ops.h"
 
-#include "cipher_stream.h"
+#include "chunk_cipher.h"
+#include "key_derivation.h"
 #include "zstd_stream.h"
 
 namespace virellock {
@@ -19,20 +20,34 @@ std::optional<QByteArray> runAll(const std::unique_ptr<StreamTransform>& transfo
 
 } // namespace
 
+// The whole byte set is in memory, so the chunks are sealed and opened one after another on
+// this thread; files go through the engine's parallel job, which writes the same bytes.
 std::optional<QByteArray> EncryptData(QByteArrayView data, QStringView password, int algorithm)
 {
-    const auto cipher = cipherAlgorithmFromSelector(algorithm);
-    if (!cipher)
+    const std::optional<CipherAlgorithm> cipherAlgorithm = cipherAlgorithmFromSelector(algorithm);
+    if (!cipherAlgorithm)
         return std::nullopt;
-    return runAll(makeEncryptStream(*cipher, password), data);
+    std::optional<QByteArray> output = randomBytes(kSaltSize);
+    if (!output)
+        return std::nullopt;
+    const std::optional<ChunkCipher> cipher =
+        ChunkCipher::fromPassword(*cipherAlgorithm, password, *output);
+    if (!cipher || !cipher->sealAll(data, *output))
+        return std::nullopt;
+    return output;
 }
 
 std::optional<QByteArray> DecryptData(QByteArrayView data, QStringView password, int algorithm)
 {
-    const auto cipher = cipherAlgorithmFromSelector(algorithm);
-    if (!cipher)
+    const std::optional<CipherAlgorithm> cipherAlgorithm = cipherAlgorithmFromSelector(algorithm);
+    if (!cipherAlgorithm || data.size() < kSaltSize)
         return std::nullopt;
-    return runAll(makeDecryptStream(*cipher, password), data);
+    const std::optional<ChunkCipher> cipher =
+        ChunkCipher::fromPassword(*cipherAlgorithm, password, data.first(kSaltSize));
+    QByteArray plain;
+    if (!cipher || !cipher->openAll(data.sliced(kSaltSize), plain))
+        return std::nullopt;
+    return plain;
 }
 
 std::optional<QByteArray> CompressData(QByteArrayView data)

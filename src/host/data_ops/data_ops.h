@@ -2,8 +2,8 @@
 
 // The four data operations on whole byte sets. Each returns nothing on failure, which is
 // distinct from an empty result: an empty plain text that decrypts correctly is a success.
-// For files, drive the stream transforms in cipher_stream.h and zstd_stream.h instead, so
-// that memory does not grow with the data.
+// Files go through the engine's parallel cipher job and the stream transforms in
+// zstd_stream.h instead, so that memory does not grow with the data.
 
 #include <QByteArray>
 #include <QByteArrayView>
