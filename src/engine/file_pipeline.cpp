@@ -17,6 +17,7 @@ JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
                        dataops::StreamTransform& transform, const ByteSink& sink,
                        Sha256* inputDigest, const ProgressCallback& progress)
 {
+    Q_ASSERT(!length || *length >= 0);
     bool refused = false;
     const ByteSink watched = [&](QByteArrayView piece) {
         refused = !sink(piece);
@@ -61,7 +62,7 @@ ByteSink writeTo(QIODevice& device)
 }
 
 CheckedOutput::CheckedOutput(AtomicFileWriter* writer, const JobOptions& options)
-    : m_writer(writer), m_options(options)
+    : m_writer(writer), m_options(options), m_beforeVerify(options)
 {
     if (m_writer && m_options.verifyBeforeReplacing) {
         m_pool = std::make_unique<QThreadPool>();
@@ -108,22 +109,13 @@ bool CheckedOutput::writeBuffer()
     m_buffer.reserve(kPieceSize);
     if (!m_pool)
         return true;
-    if (!m_writer->flush())
+    if (!m_writer->flush() || !m_beforeVerify.run(*m_writer))
         return false;
-    if (m_options.beforeVerify && !m_hookRun) {
-        m_hookRun = true;
-        m_options.beforeVerify(device);
-        if (!m_writer->flush())
-            return false;
-    }
-    auto promise = std::make_shared<std::promise<bool>>();
-    m_checks.push_back(promise->get_future());
     AtomicFileWriter* writer = m_writer;
-    m_pool->start([promise, writer, offset, written = std::move(written)] {
+    m_checks.push_back(submitToPool(*m_pool, [writer, offset, written = std::move(written)] {
         QByteArray readBack(written.size(), Qt::Uninitialized);
-        promise->set_value(writer->readAt(offset, readBack.data(), readBack.size()) &&
-                           readBack == written);
-    });
+        return writer->readAt(offset, readBack.data(), readBack.size()) && readBack == written;
+    }));
     // A few pieces in flight keep the worker busy without holding much memory.
     return collectChecks(4);
 }

@@ -1,5 +1,7 @@
 #include "parallel_cipher_job.h"
 
+#include "engine/worker_tasks.h"
+
 #include <QThread>
 #include <QThreadPool>
 
@@ -30,19 +32,11 @@ struct Chunk
     std::future<bool> verified;
 };
 
-template <typename Function> std::future<bool> submit(QThreadPool& pool, Function function)
-{
-    auto promise = std::make_shared<std::promise<bool>>();
-    std::future<bool> future = promise->get_future();
-    pool.start(
-        [promise, function = std::move(function)]() mutable { promise->set_value(function()); });
-    return future;
-}
-
 class CipherPipeline
 {
 public:
-    CipherPipeline(const CipherJob& job, const JobOptions& options) : m_job(job), m_options(options)
+    CipherPipeline(const CipherJob& job, const JobOptions& options)
+        : m_job(job), m_options(options), m_beforeVerify(options)
     {
         const int threads =
             job.threads > 0 ? job.threads : std::max(1, QThread::idealThreadCount());
@@ -56,7 +50,7 @@ public:
         m_pool.waitForDone();
     }
 
-    JobOutcome run()
+    [[nodiscard]] JobOutcome run()
     {
         const std::optional<qint64> chunkCount = dataops::chunkCount(m_job.length, !m_job.encrypt);
         if (!chunkCount)
@@ -75,7 +69,7 @@ public:
                 return JobOutcome::SourceUnreadable;
             done += size;
             Chunk* raw = chunk.get();
-            chunk->transformed = submit(m_pool, [this, raw] { return transform(*raw); });
+            chunk->transformed = submitToPool(m_pool, [this, raw] { return transform(*raw); });
             m_transforming.push_back(std::move(chunk));
             while (int(m_transforming.size() + m_verifying.size()) > m_maxInFlight) {
                 if (const JobOutcome outcome = retireOne(); outcome != JobOutcome::Done)
@@ -94,15 +88,16 @@ public:
 private:
     qint64 fullInputSize() const { return m_job.encrypt ? kChunkSize : kSealedChunkSize; }
 
-    bool transform(Chunk& chunk) const
+    [[nodiscard]] bool transform(Chunk& chunk) const
     {
         return m_job.encrypt
                    ? m_job.cipher->seal(chunk.index, chunk.last, chunk.input, chunk.output)
                    : m_job.cipher->open(chunk.index, chunk.last, chunk.input, chunk.output);
     }
 
-    bool verify(const Chunk& chunk) const
+    [[nodiscard]] bool verify(const Chunk& chunk) const
     {
+        Q_ASSERT(m_job.writer && chunk.writtenAt >= 0);
         QByteArray readBack(chunk.output.size(), Qt::Uninitialized);
         if (!m_job.writer->readAt(chunk.writtenAt, readBack.data(), readBack.size()))
             return false;
@@ -114,7 +109,7 @@ private:
     }
 
     // Waits for the oldest piece of work: writes a transformed chunk, or collects a check.
-    JobOutcome retireOne()
+    [[nodiscard]] JobOutcome retireOne()
     {
         if (!m_verifying.empty() &&
             (m_transforming.empty() || m_verifying.front()->verified.wait_for(
@@ -135,14 +130,10 @@ private:
             return JobOutcome::WriteFailed;
         if (!m_options.verifyBeforeReplacing)
             return JobOutcome::Done;
-        if (m_options.beforeVerify && !m_hookRun) {
-            m_hookRun = true;
-            m_options.beforeVerify(device);
-            if (!m_job.writer->flush())
-                return JobOutcome::WriteFailed;
-        }
+        if (!m_beforeVerify.run(*m_job.writer))
+            return JobOutcome::WriteFailed;
         Chunk* raw = chunk.get();
-        chunk->verified = submit(m_pool, [this, raw] { return verify(*raw); });
+        chunk->verified = submitToPool(m_pool, [this, raw] { return verify(*raw); });
         m_verifying.push_back(std::move(chunk));
         return JobOutcome::Done;
     }
@@ -150,8 +141,8 @@ private:
     const CipherJob& m_job;
     const JobOptions& m_options;
     QThreadPool m_pool;
+    BeforeVerifyOnce m_beforeVerify;
     int m_maxInFlight = 2;
-    bool m_hookRun = false;
     std::deque<std::unique_ptr<Chunk>> m_transforming;
     std::deque<std::unique_ptr<Chunk>> m_verifying;
 };
@@ -160,6 +151,9 @@ private:
 
 JobOutcome runCipherJob(const CipherJob& job, const JobOptions& options)
 {
+    // The callers fill the job from files they have opened and measured: a missing member or a
+    // negative length is a mistake in the program. A release build still refuses the job.
+    Q_ASSERT(job.cipher && job.source && job.length >= 0);
     if (!job.cipher || !job.source || job.length < 0)
         return JobOutcome::BadInput;
     CipherPipeline pipeline(job, options);

@@ -74,8 +74,7 @@ std::optional<QByteArray> decryptAsFile(const ChunkCipher& cipher, QByteArray ou
     if (output.size() < kSaltSize)
         return std::nullopt;
     QBuffer source(&output);
-    source.open(QIODevice::ReadOnly);
-    source.seek(kSaltSize);
+    FUZZ_CHECK(source.open(QIODevice::ReadOnly) && source.seek(kSaltSize));
     static const QTemporaryDir folder;
     AtomicFileWriter writer(folder.filePath(QStringLiteral("plain")));
     FUZZ_CHECK(writer.open());

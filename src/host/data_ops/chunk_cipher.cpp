@@ -7,8 +7,6 @@
 
 #include <openssl/crypto.h>
 
-#include <climits>
-
 namespace virellock::dataops {
 
 using detail::cryptoAlgorithms;
@@ -85,6 +83,7 @@ std::optional<ChunkCipher> ChunkCipher::fromPassword(CipherAlgorithm algorithm,
 
 bool ChunkCipher::chunkKey(quint64 index, unsigned char* out) const
 {
+    Q_ASSERT(out);
     const unsigned char selector = static_cast<unsigned char>(m_algorithm);
     unsigned char indexBytes[8];
     qToLittleEndian(index, indexBytes);
@@ -114,7 +113,9 @@ bool ChunkCipher::transform(quint64 index, bool last, bool encrypt, QByteArrayVi
     const auto& algorithms = cryptoAlgorithms();
     const bool des = m_algorithm == CipherAlgorithm::Des;
     const EVP_CIPHER* cipher = des ? algorithms.desCbc : algorithms.rc4;
-    if (!cipher || in.size() > INT_MAX - 2 * kDesBlockSize)
+    // seal() and open() pass one chunk at most, which also keeps the sizes below within int.
+    Q_ASSERT(in.size() <= kChunkSize);
+    if (!cipher)
         return false;
 
     SecretBytes<32> key;
@@ -157,7 +158,9 @@ bool ChunkCipher::transform(quint64 index, bool last, bool encrypt, QByteArrayVi
 
 bool ChunkCipher::seal(quint64 index, bool last, QByteArrayView plain, QByteArray& out) const
 {
-    if (last ? plain.size() >= kChunkSize : plain.size() != kChunkSize)
+    const bool sizeFits = last ? plain.size() < kChunkSize : plain.size() == kChunkSize;
+    Q_ASSERT_X(sizeFits, "ChunkCipher::seal", "the plain text was cut at the wrong place");
+    if (!sizeFits)
         return false;
     const qsizetype start = out.size();
     // Room for the padding and the tag, so that appending the tag copies nothing.

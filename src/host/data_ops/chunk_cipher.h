@@ -17,7 +17,7 @@ enum class CipherAlgorithm : quint8
     Rc4 = 2,
 };
 
-std::optional<CipherAlgorithm> cipherAlgorithmFromSelector(int selector);
+[[nodiscard]] std::optional<CipherAlgorithm> cipherAlgorithmFromSelector(int selector);
 
 // Cipher output: a salt, then chunks. Every chunk but the last holds exactly kChunkSize plain
 // bytes; the last holds fewer (possibly none), so a writer never has to look ahead to know
@@ -28,8 +28,8 @@ inline constexpr qsizetype kTagSize = 32;
 inline constexpr qsizetype kSealedChunkSize = kChunkSize + kTagSize;
 
 // Sealed size of one chunk, and of the whole output for a plain text of the given size.
-qint64 sealedChunkSize(CipherAlgorithm algorithm, qint64 plainLength, bool last);
-qint64 sealedSize(CipherAlgorithm algorithm, qint64 plainSize);
+[[nodiscard]] qint64 sealedChunkSize(CipherAlgorithm algorithm, qint64 plainLength, bool last);
+[[nodiscard]] qint64 sealedSize(CipherAlgorithm algorithm, qint64 plainSize);
 
 // How many chunks length bytes are cut into: a plain text (sealed false), or the sealed chunks
 // that follow the salt (sealed true). All but the last are full, kChunkSize plain or
@@ -47,11 +47,11 @@ class ChunkCipher
 {
 public:
     // Derives the cipher and MAC keys from the password bytes and the salt with scrypt.
-    static std::optional<ChunkCipher> derive(CipherAlgorithm algorithm,
-                                             QByteArrayView passwordBytes, QByteArrayView salt);
+    [[nodiscard]] static std::optional<ChunkCipher>
+    derive(CipherAlgorithm algorithm, QByteArrayView passwordBytes, QByteArrayView salt);
     // The same from the password as typed; its bytes are wiped once the keys are made.
-    static std::optional<ChunkCipher> fromPassword(CipherAlgorithm algorithm, QStringView password,
-                                                   QByteArrayView salt);
+    [[nodiscard]] static std::optional<ChunkCipher>
+    fromPassword(CipherAlgorithm algorithm, QStringView password, QByteArrayView salt);
 
     ChunkCipher(const ChunkCipher& other) = default;
     ChunkCipher& operator=(const ChunkCipher& other) = default;
@@ -60,12 +60,14 @@ public:
     CipherAlgorithm algorithm() const { return m_algorithm; }
 
     // Appends the sealed chunk to out. A chunk that is not the last must hold exactly
-    // kChunkSize bytes, the last one fewer.
-    bool seal(quint64 index, bool last, QByteArrayView plain, QByteArray& out) const;
+    // kChunkSize bytes, the last one fewer: the caller cuts the plain text, so another size is
+    // a mistake in the program, asserted in debug builds and refused in release ones.
+    [[nodiscard]] bool seal(quint64 index, bool last, QByteArrayView plain, QByteArray& out) const;
 
     // Checks the tag before anything is deciphered; appends the plain bytes to out only when
-    // the chunk is authentic. Thread-safe, like seal().
-    bool open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const;
+    // the chunk is authentic. A sealed chunk of any size is input, refused when impossible.
+    // Thread-safe, like seal().
+    [[nodiscard]] bool open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const;
 
     // Every chunk of a plain text held in memory, one at a time on the calling thread, appended
     // to out (without the salt): the same bytes as the file job's on any number of threads.
@@ -78,10 +80,11 @@ private:
     using Key = SecretBytes<32>;
 
     explicit ChunkCipher(CipherAlgorithm algorithm) : m_algorithm(algorithm) {}
-    bool chunkKey(quint64 index, unsigned char* out) const;
-    bool tag(quint64 index, bool last, QByteArrayView ciphertext, unsigned char (&out)[32]) const;
-    bool transform(quint64 index, bool last, bool encrypt, QByteArrayView in,
-                   QByteArray& out) const;
+    [[nodiscard]] bool chunkKey(quint64 index, unsigned char* out) const;
+    [[nodiscard]] bool tag(quint64 index, bool last, QByteArrayView ciphertext,
+                           unsigned char (&out)[32]) const;
+    [[nodiscard]] bool transform(quint64 index, bool last, bool encrypt, QByteArrayView in,
+                                 QByteArray& out) const;
 
     CipherAlgorithm m_algorithm;
     Key m_cipherKey;

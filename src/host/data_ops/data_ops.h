@@ -14,14 +14,16 @@
 namespace virellock {
 
 // algorithm: 1 = DES, 2 = RC4; any other value fails.
-std::optional<QByteArray> EncryptData(QByteArrayView data, QStringView password, int algorithm);
+[[nodiscard]] std::optional<QByteArray> EncryptData(QByteArrayView data, QStringView password,
+                                                    int algorithm);
 
 // Fails for a wrong password, the other algorithm, and damaged, truncated or foreign input.
-std::optional<QByteArray> DecryptData(QByteArrayView data, QStringView password, int algorithm);
+[[nodiscard]] std::optional<QByteArray> DecryptData(QByteArrayView data, QStringView password,
+                                                    int algorithm);
 
-std::optional<QByteArray> CompressData(QByteArrayView data);
+[[nodiscard]] std::optional<QByteArray> CompressData(QByteArrayView data);
 
 // Fails for anything but exactly one frame made by CompressData().
-std::optional<QByteArray> DecompressData(QByteArrayView data);
+[[nodiscard]] std::optional<QByteArray> DecompressData(QByteArrayView data);
 
 } // namespace virellock

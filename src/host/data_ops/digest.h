@@ -19,7 +19,7 @@ public:
 
     void update(QByteArrayView data);
     // The 32-byte digest, or an empty array if OpenSSL failed at any point.
-    QByteArray result();
+    [[nodiscard]] QByteArray result();
 
 private:
     struct Context;

@@ -20,6 +20,7 @@ QByteArray passwordToBytes(QStringView password)
 
 std::optional<QByteArray> randomBytes(qsizetype count)
 {
+    Q_ASSERT(count >= 0);
     QByteArray bytes(count, Qt::Uninitialized);
     const auto& algorithms = cryptoAlgorithms();
     if (!algorithms.libraryContext ||
@@ -32,6 +33,7 @@ std::optional<QByteArray> randomBytes(qsizetype count)
 bool deriveScrypt(QByteArrayView password, QByteArrayView salt, unsigned char* out,
                   std::size_t outLength)
 {
+    Q_ASSERT(out && outLength > 0);
     const auto& algorithms = cryptoAlgorithms();
     if (!algorithms.scrypt)
         return false;

@@ -23,13 +23,13 @@ inline constexpr qsizetype kSaltSize = 16;
 // password typed on systems that compose characters differently derives the same keys.
 // Nothing is trimmed and case is kept.
 // Wipe them (secure_wipe.h) once they are used.
-QByteArray passwordToBytes(QStringView password);
+[[nodiscard]] QByteArray passwordToBytes(QStringView password);
 
 // Cryptographically strong random bytes, or nothing when the generator fails.
-std::optional<QByteArray> randomBytes(qsizetype count);
+[[nodiscard]] std::optional<QByteArray> randomBytes(qsizetype count);
 
-// scrypt with the parameters above; false when OpenSSL fails.
-bool deriveScrypt(QByteArrayView password, QByteArrayView salt, unsigned char* out,
-                  std::size_t outLength);
+// scrypt with the parameters above into outLength bytes at out; false when OpenSSL fails.
+[[nodiscard]] bool deriveScrypt(QByteArrayView password, QByteArrayView salt, unsigned char* out,
+                                std::size_t outLength);
 
 } // namespace virellock::dataops

@@ -5,6 +5,8 @@
 #include <QDir>
 #endif
 
+#include <QtGlobal>
+
 #include <openssl/core_names.h>
 #include <openssl/provider.h>
 
@@ -79,6 +81,7 @@ bool hmacSha256(const unsigned char* key, std::size_t keyLength,
                 std::initializer_list<std::pair<const void*, std::size_t>> parts,
                 unsigned char* out)
 {
+    Q_ASSERT(key && out);
     const CryptoAlgorithms& algorithms = cryptoAlgorithms();
     if (!algorithms.hmac)
         return false;

@@ -37,11 +37,11 @@ struct CryptoAlgorithms
 };
 
 // Null members when a provider or an algorithm is missing; callers then fail cleanly.
-const CryptoAlgorithms& cryptoAlgorithms();
+[[nodiscard]] const CryptoAlgorithms& cryptoAlgorithms();
 
 // HMAC-SHA-256 of the concatenation of the given parts; writes 32 bytes to out.
-bool hmacSha256(const unsigned char* key, std::size_t keyLength,
-                std::initializer_list<std::pair<const void*, std::size_t>> parts,
-                unsigned char* out);
+[[nodiscard]] bool hmacSha256(const unsigned char* key, std::size_t keyLength,
+                              std::initializer_list<std::pair<const void*, std::size_t>> parts,
+                              unsigned char* out);
 
 } // namespace virellock::dataops::detail

@@ -9,7 +9,7 @@ namespace virellock::dataops {
 
 namespace {
 
-bool hashPassword(QStringView password, QByteArrayView salt, unsigned char* out)
+[[nodiscard]] bool hashPassword(QStringView password, QByteArrayView salt, unsigned char* out)
 {
     QByteArray bytes = passwordToBytes(password);
     const bool ok = deriveScrypt(bytes, salt, out, kPasswordCheckHashSize);

@@ -12,9 +12,9 @@ namespace virellock::dataops {
 // under that salt. It tells whether a typed password is right without revealing it.
 inline constexpr qsizetype kPasswordCheckHashSize = 32;
 
-std::optional<QByteArray> makePasswordCheck(QStringView password);
+[[nodiscard]] std::optional<QByteArray> makePasswordCheck(QStringView password);
 
 // Constant-time comparison; false also for a check of the wrong size.
-bool verifyPasswordCheck(QByteArrayView passwordCheck, QStringView password);
+[[nodiscard]] bool verifyPasswordCheck(QByteArrayView passwordCheck, QStringView password);
 
 } // namespace virellock::dataops

@@ -19,11 +19,12 @@ class StreamTransform
 {
 public:
     virtual ~StreamTransform() = default;
-    virtual bool update(QByteArrayView input, const ByteSink& sink) = 0;
-    virtual bool finish(const ByteSink& sink) = 0;
+    [[nodiscard]] virtual bool update(QByteArrayView input, const ByteSink& sink) = 0;
+    [[nodiscard]] virtual bool finish(const ByteSink& sink) = 0;
 };
 
 // Runs data through a transform in memory; nothing on failure.
-std::optional<QByteArray> transformAll(StreamTransform& transform, QByteArrayView data);
+[[nodiscard]] std::optional<QByteArray> transformAll(StreamTransform& transform,
+                                                     QByteArrayView data);
 
 } // namespace virellock::dataops
