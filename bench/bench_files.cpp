@@ -27,21 +27,6 @@ namespace {
 
 const QString kPassword = QStringLiteral("benchmark password");
 
-class BenchControls final : public CommandControls
-{
-public:
-    int methodIndex() const override { return m_method; }
-    QString methodText(int) const override { return {}; }
-    QString passwordText() const override { return kPassword; }
-    QString confirmationText() const override { return kPassword; }
-    QString hintText() const override { return QStringLiteral("hint"); }
-    OpenFileDialog& encryptDialog() const override { return m_dialog; }
-    OpenFileDialog& decryptDialog() const override { return m_dialog; }
-
-    int m_method = 0;
-    mutable OpenFileDialog m_dialog{QString(), QString(), nullptr};
-};
-
 QByteArray digestOf(const QString& path)
 {
     QFile file(path);
@@ -106,11 +91,10 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "cannot copy %s\n", qPrintable(original));
             return 1;
         }
-        BenchControls controls;
-        controls.m_method = method;
         QElapsedTimer timer;
         timer.start();
-        const JobOutcome encrypted = encryptFile(work, method, controls, options);
+        const JobOutcome encrypted =
+            encryptFile(work, method, kPassword, QStringLiteral("hint"), options);
         const double encryptSeconds = double(timer.nsecsElapsed()) / 1e9;
         timer.restart();
         const JobOutcome decrypted = decrypt(work, method, options);

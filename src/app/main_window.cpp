@@ -1,11 +1,11 @@
 #include "main_window.h"
 
-#include "engine/decrypt_command.h"
-#include "engine/encrypt_command.h"
+#include "engine/methods.h"
 #include "host/host_services/program_location.h"
 #include "host/host_services/qt_host_services.h"
 #include "host/host_services/registry.h"
 #include "link_label.h"
+#include "open_file_dialog.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -69,6 +69,28 @@ MainWindow::MainWindow(HostServices* host, QWidget* parent) : QMainWindow(parent
         m_ownHost = std::make_unique<QtHostServices>(this);
         m_host = m_ownHost.get();
     }
+    buildFrame();
+    buildMenu();
+    buildPanel();
+    buildPasswordGroup();
+    buildMethodGroup();
+    buildLinks();
+    buildDialogs();
+
+    // Fixed size: the layout does not follow a change of size, so nothing offers to maximise.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    move(50, 50);
+
+    OnMainWindowCreated();
+}
+
+MainWindow::~MainWindow() = default;
+
+// The window's name, title, icon, background and font.
+void MainWindow::buildFrame()
+{
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("Virellock"));
     initResources();
@@ -82,19 +104,29 @@ MainWindow::MainWindow(HostServices* host, QWidget* parent) : QMainWindow(parent
     QFont font = this->font();
     font.setPixelSize(12);
     setFont(font);
+}
 
+void MainWindow::buildMenu()
+{
     auto* programMenu = menuBar()->addMenu(QStringLiteral("程序"));
     退出 = programMenu->addAction(QStringLiteral("退出"));
     退出->setObjectName(QStringLiteral("退出"));
     connect(退出, &QAction::triggered, this, &MainWindow::OnExitMenu);
+}
 
+// The panel below the menu bar that holds every control.
+void MainWindow::buildPanel()
+{
     auto* client = new QWidget(this);
     client->setFixedSize(kClientWidth, kPanelHeight);
     setCentralWidget(client);
     外形框 = place(new QFrame(client), "外形框", 0, 0, kPanelWidth, kPanelHeight);
     外形框->setFrameShape(QFrame::NoFrame);
     外形框->setAutoFillBackground(true);
+}
 
+void MainWindow::buildPasswordGroup()
+{
     分组框2 = place(new QGroupBox(QStringLiteral("加密设置:"), 外形框), "分组框2", 3, 8, 157, 130);
     标签2 = place(new QLabel(QStringLiteral("请输入密码:"), 分组框2), "标签2", 9, 16, 64, 16);
     编辑框1 = makeEdit(分组框2, "编辑框1", 32, true);
@@ -104,7 +136,10 @@ MainWindow::MainWindow(HostServices* host, QWidget* parent) : QMainWindow(parent
         place(new QLabel(QStringLiteral("请输入密码遗忘提示:"), 分组框2), "标签4", 9, 86, 120, 16);
     编辑框3 = makeEdit(分组框2, "编辑框3", 104, false);
     编辑框3->setEnabled(false);
+}
 
+void MainWindow::buildMethodGroup()
+{
     分组框1 = place(new QGroupBox(QStringLiteral("加密或解密的方式:"), 外形框), "分组框1", 171, 8,
                     157, 96);
     列表框 = place(new QListWidget(分组框1), "列表框", 8, 14, 140, 74);
@@ -116,7 +151,10 @@ MainWindow::MainWindow(HostServices* host, QWidget* parent) : QMainWindow(parent
         item->setSizeHint(QSize(0, kListRowHeight));
     }
     connect(列表框, &QListWidget::itemSelectionChanged, this, &MainWindow::OnMethodSelected);
+}
 
+void MainWindow::buildLinks()
+{
     超级链接框1 = new LinkLabel(QStringLiteral("超级链接框1"), QStringLiteral("加密文件"), 外形框);
     超级链接框1->setGeometry(170, 112, 61, 24);
     超级链接框2 = new LinkLabel(QStringLiteral("超级链接框2"), QStringLiteral("解密文件"), 外形框);
@@ -125,63 +163,39 @@ MainWindow::MainWindow(HostServices* host, QWidget* parent) : QMainWindow(parent
     connect(超级链接框2, &LinkLabel::clicked, this, &MainWindow::decryptClicked);
     connect(this, &MainWindow::encryptClicked, this, &MainWindow::OnEncryptClicked);
     connect(this, &MainWindow::decryptClicked, this, &MainWindow::OnDecryptClicked);
+}
 
+// The two open-file dialogs, described here and shown by the host when a command asks.
+void MainWindow::buildDialogs()
+{
     加密对话框 = new OpenFileDialog(QStringLiteral("加密对话框"),
                                     QStringLiteral("打开欲加密的文件:"), 外形框);
     解密对话框 =
         new OpenFileDialog(QStringLiteral("解密对话框"), QStringLiteral("打开欲解密的文件:"), this);
-
-    // Fixed size: the layout does not follow a change of size, so nothing offers to maximise.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    move(50, 50);
-
-    OnMainWindowCreated();
 }
 
-MainWindow::~MainWindow() = default;
-
-int MainWindow::methodIndex() const
+int MainWindow::selectedMethodIndex() const
 {
     const QList<QListWidgetItem*> selected = 列表框->selectedItems();
     return selected.isEmpty() ? -1 : 列表框->row(selected.constFirst());
 }
 
-QString MainWindow::methodText(int index) const
+EncryptInputs MainWindow::encryptInputs() const
 {
+    return {selectedMethodIndex(), 编辑框1->text(), 编辑框2->text(), 编辑框3->text(),
+            加密对话框->spec()};
+}
+
+DecryptInputs MainWindow::decryptInputs() const
+{
+    const int index = selectedMethodIndex();
     const QListWidgetItem* item = 列表框->item(index);
-    return item ? item->text() : QString();
-}
-
-QString MainWindow::passwordText() const
-{
-    return 编辑框1->text();
-}
-
-QString MainWindow::confirmationText() const
-{
-    return 编辑框2->text();
-}
-
-QString MainWindow::hintText() const
-{
-    return 编辑框3->text();
-}
-
-OpenFileDialog& MainWindow::encryptDialog() const
-{
-    return *加密对话框;
-}
-
-OpenFileDialog& MainWindow::decryptDialog() const
-{
-    return *解密对话框;
+    return {index, item ? item->text() : QString(), 解密对话框->spec()};
 }
 
 void MainWindow::OnMainWindowCreated()
 {
-    列表框->setCurrentRow(4);
+    列表框->setCurrentRow(int(kDefaultMethod));
     OnMethodSelected();
     // Without the entry the program works all the same, so a failure is not reported.
     WriteRegistryValue(kRegistryClassesRoot, kFolderCommandKey, programFullPath());
@@ -189,8 +203,8 @@ void MainWindow::OnMainWindowCreated()
 
 void MainWindow::OnMethodSelected()
 {
-    const int index = methodIndex();
-    const bool hintOn = index != 0 && index != 1;
+    const std::optional<Method> method = methodFromIndex(selectedMethodIndex());
+    const bool hintOn = !method || storesHint(*method);
     标签4->setVisible(hintOn);
     编辑框3->setVisible(hintOn);
     编辑框3->setEnabled(hintOn);
@@ -203,12 +217,12 @@ void MainWindow::OnExitMenu()
 
 void MainWindow::OnEncryptClicked()
 {
-    runEncryptCommand(*this, *m_host);
+    runEncryptCommand(encryptInputs(), *m_host);
 }
 
 void MainWindow::OnDecryptClicked()
 {
-    runDecryptCommand(*this, *m_host);
+    runDecryptCommand(decryptInputs(), *m_host);
 }
 
 } // namespace virellock

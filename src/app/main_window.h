@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/command_controls.h"
+#include "engine/decrypt_command.h"
+#include "engine/encrypt_command.h"
 #include "host/host_services/host_services.h"
-#include "host/host_services/open_file_dialog.h"
 
 #include <QMainWindow>
 
@@ -18,10 +18,11 @@ class QListWidget;
 namespace virellock {
 
 class LinkLabel;
+class OpenFileDialog;
 
 // The program's one window. Its controls keep the names they are known by everywhere, as
-// member names and as object names. The commands read them through CommandControls.
-class MainWindow final : public QMainWindow, public CommandControls
+// member names and as object names; a click on a link hands the command the controls' values.
+class MainWindow final : public QMainWindow
 {
     Q_OBJECT
 
@@ -30,21 +31,13 @@ public:
     explicit MainWindow(HostServices* host = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    int methodIndex() const override;
-    QString methodText(int index) const override;
-    QString passwordText() const override;
-    QString confirmationText() const override;
-    QString hintText() const override;
-    OpenFileDialog& encryptDialog() const override;
-    OpenFileDialog& decryptDialog() const override;
-
     // Runs when the window has been created: selects the default method, applies the hint
     // rule and writes the folder context-menu entry.
     void OnMainWindowCreated();
 
 public slots:
-    // The hint rule: the hint prompt and box are shown and enabled except for the two
-    // standard methods, whose files hold no hint. The hint's text is never touched.
+    // The hint rule: the hint prompt and box are shown and enabled except for the methods
+    // whose files hold no hint. The hint's text is never touched.
     void OnMethodSelected();
     void OnExitMenu();
     void OnEncryptClicked();
@@ -54,7 +47,20 @@ signals:
     void encryptClicked();
     void decryptClicked();
 
-public:
+private:
+    void buildFrame();
+    void buildMenu();
+    void buildPanel();
+    void buildPasswordGroup();
+    void buildMethodGroup();
+    void buildLinks();
+    void buildDialogs();
+
+    // The method list's selected index, -1 when nothing is selected.
+    int selectedMethodIndex() const;
+    EncryptInputs encryptInputs() const;
+    DecryptInputs decryptInputs() const;
+
     QFrame* 外形框 = nullptr;
     QGroupBox* 分组框2 = nullptr;
     QLabel* 标签2 = nullptr;
@@ -71,7 +77,6 @@ public:
     OpenFileDialog* 解密对话框 = nullptr;
     QAction* 退出 = nullptr;
 
-private:
     std::unique_ptr<HostServices> m_ownHost;
     HostServices* m_host = nullptr;
 };

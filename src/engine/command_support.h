@@ -1,7 +1,7 @@
 #pragma once
 
-// What the encrypt and decrypt commands share: the error box and running file work off the
-// GUI thread behind the host's progress dialog.
+// What the encrypt and decrypt commands share: the error box, the choice of a file and running
+// file work off the GUI thread behind the host's progress dialog.
 
 #include "engine/file_job.h"
 #include "engine/messages.h"
@@ -11,7 +11,17 @@ namespace virellock {
 
 inline void showError(HostServices& host, const QString& text)
 {
-    host.ShowMessageBox(text, message_style::Error, messages::errorTitle());
+    host.ShowMessageBox(text, MessageStyle::Error, messages::errorTitle());
+}
+
+// The file the user chooses in the dialog; nothing when it is cancelled. The commands work on
+// one file, the first chosen.
+inline std::optional<QString> chooseFile(HostServices& host, const FileDialogSpec& dialog)
+{
+    const std::optional<QStringList> chosen = host.ChooseFiles(dialog);
+    if (!chosen || chosen->isEmpty())
+        return std::nullopt;
+    return chosen->constFirst();
 }
 
 // The one message that ends a command, by how its file work ended; silence on a cancel.
@@ -26,7 +36,7 @@ inline void reportOutcome(HostServices& host, JobOutcome outcome, const OutcomeM
 {
     switch (outcome) {
     case JobOutcome::Done:
-        host.ShowMessageBox(texts.succeeded, message_style::Information, messages::successTitle());
+        host.ShowMessageBox(texts.succeeded, MessageStyle::Information, messages::successTitle());
         return;
     case JobOutcome::Cancelled:
         return;

@@ -21,22 +21,21 @@ void report(HostServices& host, JobOutcome outcome)
 
 } // namespace
 
-void runDecryptCommand(const CommandControls& controls, HostServices& host,
-                       const JobOptions& options)
+void runDecryptCommand(const DecryptInputs& inputs, HostServices& host, const JobOptions& options)
 {
-    const std::optional<Method> method = methodFromIndex(controls.methodIndex());
+    const std::optional<Method> method = methodFromIndex(inputs.methodIndex);
     if (!method) {
         showError(host, messages::chooseDecryptMethod());
         return;
     }
-    const QString question = messages::confirmDecrypt(controls.methodText(int(*method)));
-    if (host.ShowMessageBox(question, message_style::Question, messages::questionTitle()) !=
-        answer::Yes)
+    const QString question = messages::confirmDecrypt(inputs.methodText);
+    if (host.ShowMessageBox(question, MessageStyle::Question, messages::questionTitle()) !=
+        Answer::Yes)
         return;
-    OpenFileDialog& dialog = controls.decryptDialog();
-    if (!host.RunFileDialog(dialog))
+    const std::optional<QString> chosen = chooseFile(host, inputs.fileDialog);
+    if (!chosen)
         return;
-    const QString path = dialog.chosenFileName();
+    const QString& path = *chosen;
 
     if (!isEnhanced(*method)) {
         const std::optional<QString> password =

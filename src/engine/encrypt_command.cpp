@@ -6,32 +6,29 @@
 
 namespace virellock {
 
-void runEncryptCommand(const CommandControls& controls, HostServices& host,
-                       const JobOptions& options)
+void runEncryptCommand(const EncryptInputs& inputs, HostServices& host, const JobOptions& options)
 {
-    if (controls.methodIndex() == -1) {
+    if (inputs.methodIndex == -1) {
         showError(host, messages::chooseEncryptMethod());
         return;
     }
     // Blanks alone do not make a password; the check ignores them, the password keeps them.
-    if (RemoveAllSpaces(controls.passwordText()).isEmpty() ||
-        RemoveAllSpaces(controls.confirmationText()).isEmpty()) {
+    if (RemoveAllSpaces(inputs.password).isEmpty() ||
+        RemoveAllSpaces(inputs.confirmation).isEmpty()) {
         showError(host, messages::enterPasswordInFull());
         return;
     }
-    if (controls.passwordText() != controls.confirmationText()) {
+    if (inputs.password != inputs.confirmation) {
         showError(host, messages::passwordsDiffer());
         return;
     }
-    OpenFileDialog& dialog = controls.encryptDialog();
-    if (!host.RunFileDialog(dialog))
+    const std::optional<QString> path = chooseFile(host, inputs.fileDialog);
+    if (!path)
         return;
 
-    const ControlsSnapshot snapshot(controls);
-    const QString path = dialog.chosenFileName();
     const JobOutcome outcome =
         runWithProgress(host, QStringLiteral("加密文件"), options, [&](const JobOptions& job) {
-            return encryptFile(path, snapshot.methodIndex(), snapshot, job);
+            return encryptFile(*path, inputs.methodIndex, inputs.password, inputs.hint, job);
         });
     // The message does not say why encrypting failed.
     reportOutcome(

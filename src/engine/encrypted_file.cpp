@@ -88,8 +88,8 @@ bool startsWith(AtomicFileWriter& writer, const QByteArray& prefix)
 
 } // namespace
 
-JobOutcome encryptFile(const QString& path, int methodIndex, const CommandControls& controls,
-                       const JobOptions& options)
+JobOutcome encryptFile(const QString& path, int methodIndex, const QString& password,
+                       const QString& hint, const JobOptions& options)
 {
     const std::optional<Method> method = methodFromIndex(methodIndex);
     if (!method)
@@ -100,18 +100,15 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
     AtomicFileWriter writer(path);
     if (!writer.open())
         return JobOutcome::WriteFailed;
-    const QString password = controls.passwordText();
 
     // The enhanced record's first two values and the payload's length, which is patched in
     // once the payload is written.
     QByteArray passwordCheck;
-    QString hint;
     if (isEnhanced(*method)) {
         const auto check = makePasswordCheck(password);
         if (!check)
             return JobOutcome::WriteFailed;
         passwordCheck = *check;
-        hint = controls.hintText();
         const QByteArray head = enhancedRecordHead(passwordCheck, hint, 0);
         if (writer.device().write(head) != head.size())
             return JobOutcome::WriteFailed;
@@ -156,9 +153,9 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const CommandContro
     return writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;
 }
 
-bool EncryptFile(const QString& path, int method, const CommandControls& controls)
+bool EncryptFile(const QString& path, int method, const QString& password, const QString& hint)
 {
-    return encryptFile(path, method, controls) == JobOutcome::Done;
+    return encryptFile(path, method, password, hint) == JobOutcome::Done;
 }
 
 } // namespace virellock

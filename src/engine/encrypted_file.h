@@ -8,7 +8,6 @@
 //   hint            text      the password-forgotten hint, as typed (UTF-8)
 //   payload         byte set  the cipher output, or the compressed file for the MD5 method
 
-#include "engine/command_controls.h"
 #include "engine/file_job.h"
 
 #include <QByteArray>
@@ -46,14 +45,14 @@ QByteArray enhancedRecordHead(const QByteArray& passwordCheck, const QString& hi
 // the device, with the small fields within their bounds.
 std::optional<EnhancedRecord> readEnhancedRecord(QIODevice& device);
 
-// Replaces the content of the file at path by its encrypted form with the method of that index,
-// reading the password (and, for the enhanced methods, the hint) from the controls. Streams the
-// file through a temporary file beside it, reads that back and checks it before it replaces the
-// file; on any failure or cancel the file stays as it was.
-JobOutcome encryptFile(const QString& path, int method, const CommandControls& controls,
-                       const JobOptions& options = {});
+// Replaces the content of the file at path by its encrypted form with the method of that index
+// and the password; the enhanced methods store the hint too, the standard ones ignore it.
+// Streams the file through a temporary file beside it, reads that back and checks it before it
+// replaces the file; on any failure or cancel the file stays as it was.
+JobOutcome encryptFile(const QString& path, int method, const QString& password,
+                       const QString& hint, const JobOptions& options = {});
 
 // The same, as a plain success or failure.
-bool EncryptFile(const QString& path, int method, const CommandControls& controls);
+bool EncryptFile(const QString& path, int method, const QString& password, const QString& hint);
 
 } // namespace virellock

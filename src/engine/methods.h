@@ -16,6 +16,9 @@ enum class Method
     Md5Enhanced = 4,
 };
 
+// The method selected when the program starts.
+inline constexpr Method kDefaultMethod = Method::Md5Enhanced;
+
 inline std::optional<Method> methodFromIndex(int index)
 {
     if (index < 0 || index > 4)
@@ -27,6 +30,12 @@ inline std::optional<Method> methodFromIndex(int index)
 inline bool isEnhanced(Method method)
 {
     return method != Method::DesStandard && method != Method::Rc4Standard;
+}
+
+// Whether a method's files keep the password-forgotten hint: the enhanced ones, in their record.
+inline bool storesHint(Method method)
+{
+    return isEnhanced(method);
 }
 
 // The cipher of a method; nothing for the one that only compresses.

@@ -1,5 +1,7 @@
 #include "app/link_label.h"
 #include "app/main_window.h"
+#include "engine/decrypted_file.h"
+#include "host/data_ops/password_check.h"
 #include "host/host_services/password_mask_style.h"
 #include "support/file_helpers.h"
 #include "support/modal.h"
@@ -7,10 +9,13 @@
 #include "support/typing.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QFile>
 #include <QFileDialog>
+#include <QFrame>
 #include <QGroupBox>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -22,6 +27,45 @@
 
 using namespace virellock;
 using virellock::test::typeText;
+
+namespace {
+
+// The window's controls, found by their object names.
+struct Controls
+{
+    explicit Controls(const QWidget& window) : m_window(window) {}
+
+    template <typename T> T* find(const char* name) const
+    {
+        return m_window.findChild<T*>(QString::fromUtf8(name));
+    }
+
+    bool complete() const
+    {
+        return 外形框 && 标签4 && 编辑框1 && 编辑框2 && 编辑框3 && 列表框 && 超级链接框1 &&
+               超级链接框2 && 退出;
+    }
+
+    // The method list's selected row, -1 when nothing is selected.
+    int selectedMethod() const
+    {
+        const QList<QListWidgetItem*> selected = 列表框->selectedItems();
+        return selected.isEmpty() ? -1 : 列表框->row(selected.constFirst());
+    }
+
+    const QWidget& m_window;
+    QFrame* 外形框 = find<QFrame>("外形框");
+    QLabel* 标签4 = find<QLabel>("标签4");
+    QLineEdit* 编辑框1 = find<QLineEdit>("编辑框1");
+    QLineEdit* 编辑框2 = find<QLineEdit>("编辑框2");
+    QLineEdit* 编辑框3 = find<QLineEdit>("编辑框3");
+    QListWidget* 列表框 = find<QListWidget>("列表框");
+    LinkLabel* 超级链接框1 = find<LinkLabel>("超级链接框1");
+    LinkLabel* 超级链接框2 = find<LinkLabel>("超级链接框2");
+    QAction* 退出 = find<QAction>("退出");
+};
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -38,6 +82,7 @@ private slots:
     void hintRule();
     void passwordBoxesMask();
     void linksActOnRelease();
+    void linksHandOverTheControls();
     void realDialogsEncryptAndDecrypt_data();
     void realDialogsEncryptAndDecrypt();
     void exitEndsWithStatusZero_data();
@@ -72,31 +117,33 @@ void TestMainWindow::cleanup()
 void TestMainWindow::freshStart()
 {
     MainWindow& w = *m_window;
+    const Controls c(w);
+    QVERIFY(c.complete());
     QCOMPARE(w.windowTitle(), QStringLiteral("Virellock"));
     QCOMPARE(w.windowIcon().availableSizes(),
              (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {64, 64}, {128, 128}}));
-    QCOMPARE(w.methodIndex(), 4);
-    QVERIFY(w.标签4->isVisible());
-    QVERIFY(w.编辑框3->isVisible());
-    QVERIFY(w.编辑框3->isEnabled());
-    for (QLineEdit* edit : {w.编辑框1, w.编辑框2, w.编辑框3})
+    QCOMPARE(c.selectedMethod(), 4);
+    QVERIFY(c.标签4->isVisible());
+    QVERIFY(c.编辑框3->isVisible());
+    QVERIFY(c.编辑框3->isEnabled());
+    for (QLineEdit* edit : {c.编辑框1, c.编辑框2, c.编辑框3})
         QVERIFY(edit->text().isEmpty());
     QStringList items;
-    for (int i = 0; i < w.列表框->count(); ++i)
-        items << w.列表框->item(i)->text();
+    for (int i = 0; i < c.列表框->count(); ++i)
+        items << c.列表框->item(i)->text();
     QCOMPARE(items, (QStringList{"DES标准加密法", "RC4标准加密法", "DES增强加密法", "RC4增强加密法",
                                  "MD5增强加密法"}));
     QCOMPARE(w.palette().color(QPalette::Window), QColor(236, 236, 236));
-    QVERIFY(w.外形框->autoFillBackground());
-    QCOMPARE(w.外形框->palette().color(QPalette::Window), QColor(236, 236, 236));
+    QVERIFY(c.外形框->autoFillBackground());
+    QCOMPARE(c.外形框->palette().color(QPalette::Window), QColor(236, 236, 236));
 
     // The menu: "程序" holding "退出" alone, no shortcut.
     const QList<QAction*> menus = w.menuBar()->actions();
     QCOMPARE(menus.size(), 1);
     QCOMPARE(menus.first()->text(), QStringLiteral("程序"));
-    QCOMPARE(menus.first()->menu()->actions(), QList<QAction*>{w.退出});
-    QCOMPARE(w.退出->text(), QStringLiteral("退出"));
-    QVERIFY(w.退出->shortcut().isEmpty());
+    QCOMPARE(menus.first()->menu()->actions(), QList<QAction*>{c.退出});
+    QCOMPARE(c.退出->text(), QStringLiteral("退出"));
+    QVERIFY(c.退出->shortcut().isEmpty());
 
     // Fixed size: the panel fills the client area below the menu bar.
     QCOMPARE(w.minimumSize(), w.maximumSize());
@@ -173,43 +220,45 @@ void TestMainWindow::hintRule()
 {
     QFETCH(int, index);
     QFETCH(bool, hintOn);
-    MainWindow& w = *m_window;
-    typeText(w.编辑框3, QStringLiteral("猫的名字"));
+    const Controls c(*m_window);
+    QVERIFY(c.complete());
+    typeText(c.编辑框3, QStringLiteral("猫的名字"));
 
     for (int before : {0, 4}) {
-        w.列表框->setCurrentRow(before);
+        c.列表框->setCurrentRow(before);
         if (index >= 0) {
-            const QRect item = w.列表框->visualItemRect(w.列表框->item(index));
-            QTest::mouseClick(w.列表框->viewport(), Qt::LeftButton, {}, item.center());
+            const QRect item = c.列表框->visualItemRect(c.列表框->item(index));
+            QTest::mouseClick(c.列表框->viewport(), Qt::LeftButton, {}, item.center());
         } else {
             // Ctrl+click on the selected item clears the selection.
-            const QRect item = w.列表框->visualItemRect(w.列表框->item(before));
-            QTest::mouseClick(w.列表框->viewport(), Qt::LeftButton, Qt::ControlModifier,
+            const QRect item = c.列表框->visualItemRect(c.列表框->item(before));
+            QTest::mouseClick(c.列表框->viewport(), Qt::LeftButton, Qt::ControlModifier,
                               item.center());
         }
-        QCOMPARE(w.methodIndex(), index);
-        QCOMPARE(w.标签4->isVisible(), hintOn);
-        QCOMPARE(w.编辑框3->isVisible(), hintOn);
-        QCOMPARE(w.编辑框3->isEnabled(), hintOn);
-        QCOMPARE(w.编辑框3->text(), QStringLiteral("猫的名字"));
+        QCOMPARE(c.selectedMethod(), index);
+        QCOMPARE(c.标签4->isVisible(), hintOn);
+        QCOMPARE(c.编辑框3->isVisible(), hintOn);
+        QCOMPARE(c.编辑框3->isEnabled(), hintOn);
+        QCOMPARE(c.编辑框3->text(), QStringLiteral("猫的名字"));
     }
-    w.列表框->setCurrentRow(2);
-    QVERIFY(w.编辑框3->isVisible() && w.编辑框3->isEnabled());
-    QCOMPARE(w.编辑框3->text(), QStringLiteral("猫的名字"));
+    c.列表框->setCurrentRow(2);
+    QVERIFY(c.编辑框3->isVisible() && c.编辑框3->isEnabled());
+    QCOMPARE(c.编辑框3->text(), QStringLiteral("猫的名字"));
 }
 
 void TestMainWindow::passwordBoxesMask()
 {
-    MainWindow& w = *m_window;
-    typeText(w.编辑框1, QStringLiteral("a 密b"));
-    typeText(w.编辑框2, QStringLiteral("xy"));
-    typeText(w.编辑框3, QStringLiteral("hint 提示"));
-    QCOMPARE(w.编辑框1->displayText(), QStringLiteral("****"));
-    QCOMPARE(w.编辑框1->text(), QStringLiteral("a 密b"));
-    QCOMPARE(w.编辑框2->displayText(), QStringLiteral("**"));
-    QCOMPARE(w.编辑框3->displayText(), QStringLiteral("hint 提示"));
-    QCOMPARE(w.编辑框1->echoMode(), QLineEdit::Password);
-    QCOMPARE(w.编辑框3->echoMode(), QLineEdit::Normal);
+    const Controls c(*m_window);
+    QVERIFY(c.complete());
+    typeText(c.编辑框1, QStringLiteral("a 密b"));
+    typeText(c.编辑框2, QStringLiteral("xy"));
+    typeText(c.编辑框3, QStringLiteral("hint 提示"));
+    QCOMPARE(c.编辑框1->displayText(), QStringLiteral("****"));
+    QCOMPARE(c.编辑框1->text(), QStringLiteral("a 密b"));
+    QCOMPARE(c.编辑框2->displayText(), QStringLiteral("**"));
+    QCOMPARE(c.编辑框3->displayText(), QStringLiteral("hint 提示"));
+    QCOMPARE(c.编辑框1->echoMode(), QLineEdit::Password);
+    QCOMPARE(c.编辑框3->echoMode(), QLineEdit::Normal);
 }
 
 // A click runs the command: with empty boxes the encrypt command asks for the password, and
@@ -219,29 +268,73 @@ void TestMainWindow::linksActOnRelease()
     MainWindow& w = *m_window;
     QSignalSpy encrypt(&w, &MainWindow::encryptClicked);
     QSignalSpy decrypt(&w, &MainWindow::decryptClicked);
-    for (LinkLabel* link : {w.超级链接框1, w.超级链接框2}) {
+    const Controls c(w);
+    QVERIFY(c.complete());
+    for (LinkLabel* link : {c.超级链接框1, c.超级链接框2}) {
         QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
         QCOMPARE(link->focusPolicy(), Qt::NoFocus);
     }
-    QTest::mousePress(w.超级链接框1, Qt::LeftButton);
+    QTest::mousePress(c.超级链接框1, Qt::LeftButton);
     QCOMPARE(encrypt.size(), 0); // not on the press
-    QTest::mouseRelease(w.超级链接框1, Qt::LeftButton);
+    QTest::mouseRelease(c.超级链接框1, Qt::LeftButton);
     QCOMPARE(encrypt.size(), 1);
     QCOMPARE(m_host.messages.size(), 1);
     QCOMPARE(m_host.messages.last().text, QStringLiteral("请将密码输入完整!"));
-    QTest::mouseClick(w.超级链接框1, Qt::RightButton);
-    QTest::mousePress(w.超级链接框1, Qt::LeftButton);
-    QTest::mouseRelease(w.超级链接框1, Qt::LeftButton, {}, QPoint(-5, -5)); // dragged off it
+    QTest::mouseClick(c.超级链接框1, Qt::RightButton);
+    QTest::mousePress(c.超级链接框1, Qt::LeftButton);
+    QTest::mouseRelease(c.超级链接框1, Qt::LeftButton, {}, QPoint(-5, -5)); // dragged off it
     QCOMPARE(encrypt.size(), 1);
 
-    m_host.answers = {answer::No};
-    QTest::mouseClick(w.超级链接框2, Qt::LeftButton);
+    m_host.answers = {Answer::No};
+    QTest::mouseClick(c.超级链接框2, Qt::LeftButton);
     QCOMPARE(decrypt.size(), 1);
     QCOMPARE(encrypt.size(), 1);
     QCOMPARE(m_host.messages.size(), 2);
     QCOMPARE(m_host.messages.last().text,
              QStringLiteral("您确认要使用:MD5增强加密法来解密文件吗?"));
+    QCOMPARE(m_host.unexpectedCalls, 0);
+}
+
+// A click hands the command what the controls hold at that moment and the window's dialog:
+// the password and hint end up in the file, and the list's text in the question.
+void TestMainWindow::linksHandOverTheControls()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("file"));
+    QVERIFY(test::writeFile(file, "content"));
+    const Controls c(*m_window);
+    QVERIFY(c.complete());
+    c.列表框->setCurrentRow(2);
+    typeText(c.编辑框1, QStringLiteral("密码 pw"));
+    typeText(c.编辑框2, QStringLiteral("密码 pw"));
+    typeText(c.编辑框3, QStringLiteral("提示 hint"));
+
+    m_host.chosenFiles = {file};
+    QTest::mouseClick(c.超级链接框1, Qt::LeftButton);
+    QCOMPARE(m_host.fileDialogs, (QList<FileDialogSpec>{{QStringLiteral("打开欲加密的文件:"),
+                                                         QStringLiteral("所有文件"), false}}));
+    QCOMPARE(m_host.messages.size(), 1);
+    QCOMPARE(m_host.messages.first().text, QStringLiteral("对该文件加密成功,请牢记你的密码!"));
+    const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
+    QVERIFY(record);
+    QCOMPARE(record->hint, QStringLiteral("提示 hint"));
+    QVERIFY(dataops::verifyPasswordCheck(record->password_check, QStringLiteral("密码 pw")));
+
+    m_host = {};
+    m_host.answers = {Answer::Yes};
+    m_host.chosenFiles = {file};
+    m_host.typedTexts = {QStringLiteral("密码 pw")};
+    QTest::mouseClick(c.超级链接框2, Qt::LeftButton);
+    QCOMPARE(m_host.fileDialogs, (QList<FileDialogSpec>{{QStringLiteral("打开欲解密的文件:"),
+                                                         QStringLiteral("所有文件"), false}}));
+    QCOMPARE(m_host.messages.size(), 2);
+    QCOMPARE(m_host.messages.first().text,
+             QStringLiteral("您确认要使用:DES增强加密法来解密文件吗?"));
+    QCOMPARE(m_host.prompts.size(), 1);
+    QCOMPARE(m_host.prompts.first().prompt, QStringLiteral("请输入密码:\r\n\r\n提示 hint"));
+    QCOMPARE(m_host.messages.last().text, QStringLiteral("该文件解密成功!"));
+    QCOMPARE(test::readFile(file), QByteArray("content"));
     QCOMPARE(m_host.unexpectedCalls, 0);
 }
 
@@ -265,10 +358,12 @@ void TestMainWindow::realDialogsEncryptAndDecrypt()
     MainWindow window; // with the real dialogs
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.列表框->setCurrentRow(method);
-    typeText(window.编辑框1, QStringLiteral("密码 pw"));
-    typeText(window.编辑框2, QStringLiteral("密码 pw"));
-    typeText(window.编辑框3, QStringLiteral("提示"));
+    const Controls c(window);
+    QVERIFY(c.complete());
+    c.列表框->setCurrentRow(method);
+    typeText(c.编辑框1, QStringLiteral("密码 pw"));
+    typeText(c.编辑框2, QStringLiteral("密码 pw"));
+    typeText(c.编辑框3, QStringLiteral("提示"));
 
     // A person at the screen: answers each dialog by what it is, whenever one shows.
     QStringList messages;
@@ -290,13 +385,13 @@ void TestMainWindow::realDialogsEncryptAndDecrypt()
     });
     person.start(10);
 
-    QTest::mouseClick(window.超级链接框1, Qt::LeftButton);
+    QTest::mouseClick(c.超级链接框1, Qt::LeftButton);
     QCOMPARE(messages, QStringList{QStringLiteral("对该文件加密成功,请牢记你的密码!")});
     QVERIFY(test::readFile(file) != QByteArray("dear diary"));
 
-    QTest::mouseClick(window.超级链接框2, Qt::LeftButton);
+    QTest::mouseClick(c.超级链接框2, Qt::LeftButton);
     QCOMPARE(messages.size(), 3);
-    QCOMPARE(messages.at(1), QStringLiteral("您确认要使用:") + window.methodText(method) +
+    QCOMPARE(messages.at(1), QStringLiteral("您确认要使用:") + c.列表框->item(method)->text() +
                                  QStringLiteral("来解密文件吗?"));
     QCOMPARE(messages.last(), QStringLiteral("该文件解密成功!"));
     QCOMPARE(test::readFile(file), QByteArray("dear diary"));
@@ -313,9 +408,11 @@ void TestMainWindow::exitEndsWithStatusZero()
 {
     QFETCH(bool, fromMenu);
     MainWindow* w = m_window.get();
-    QTimer::singleShot(0, w, [w, fromMenu] {
+    QAction* exit = Controls(*w).退出;
+    QVERIFY(exit);
+    QTimer::singleShot(0, w, [w, exit, fromMenu] {
         if (fromMenu)
-            w->退出->trigger();
+            exit->trigger();
         else
             w->close();
     });

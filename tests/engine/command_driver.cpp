@@ -5,9 +5,7 @@
 //
 // prints "progress DONE TOTAL" as the work goes on and "message STYLE TEXT" for each message.
 
-#include "engine/decrypt_command.h"
-#include "engine/encrypt_command.h"
-#include "support/fake_controls.h"
+#include "support/command_inputs.h"
 
 #include <QCoreApplication>
 
@@ -29,21 +27,20 @@ public:
         : m_password(std::move(password)), m_path(std::move(path))
     {}
 
-    int ShowMessageBox(const QString& text, int style, const QString&) override
+    Answer ShowMessageBox(const QString& text, MessageStyle style, const QString&) override
     {
-        std::printf("message %#x %s\n", style, text.toUtf8().constData());
+        std::printf("message %#x %s\n", static_cast<unsigned>(style), text.toUtf8().constData());
         std::fflush(stdout);
-        return answer::Yes;
+        return Answer::Yes;
     }
     std::optional<QString> InputBox(const QString&, const QString&, const QString&,
                                     InputMode) override
     {
         return m_password;
     }
-    bool RunFileDialog(OpenFileDialog& dialog) override
+    std::optional<QStringList> ChooseFiles(const FileDialogSpec&) override
     {
-        dialog.setChosenFileName(m_path);
-        return true;
+        return QStringList{m_path};
     }
     void RunWithProgress(const QString&,
                          const std::function<void(const ProgressReport&)>& work) override
@@ -82,13 +79,11 @@ int main(int argc, char* argv[])
         setrlimit(RLIMIT_FSIZE, &fileSize);
     }
 #endif
-    test::FakeControls controls;
-    controls.index = arguments[2].toInt();
-    controls.setPassword(arguments[4]);
+    const int method = arguments[2].toInt();
     PrintingHost host(arguments[4], arguments[3]);
     if (arguments[1] == QLatin1String("encrypt"))
-        runEncryptCommand(controls, host);
+        runEncryptCommand(test::encryptInputs(method, arguments[4]), host);
     else
-        runDecryptCommand(controls, host);
+        runDecryptCommand(test::decryptInputs(method), host);
     return 0;
 }

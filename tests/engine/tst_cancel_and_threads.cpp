@@ -4,7 +4,7 @@
 #include "engine/encrypted_file.h"
 #include "engine/parallel_cipher_job.h"
 #include "host/data_ops/key_derivation.h"
-#include "support/fake_controls.h"
+#include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
 #include "support/test_bytes.h"
@@ -64,28 +64,26 @@ void TestCancelAndThreads::cancelLeavesTheFile()
     QFETCH(bool, decrypting);
     const QString file = m_dir->filePath(QStringLiteral("large.bin"));
     QVERIFY(writeFile(file, patternBytes(6 * MiB + 123, 5)));
-    FakeControls controls;
-    controls.index = method;
-    controls.setPassword(kPassword);
+    const EncryptInputs encryptAs = encryptInputs(method, kPassword);
 
     if (decrypting) {
         ScriptedHostServices encryptHost;
         encryptHost.chosenFiles = {file};
-        runEncryptCommand(controls, encryptHost);
+        runEncryptCommand(encryptAs, encryptHost);
         QCOMPARE(encryptHost.messages.size(), 1);
-        QCOMPARE(encryptHost.messages.first().style, 0x40);
+        QCOMPARE(encryptHost.messages.first().style, MessageStyle::Information);
     }
     const QByteArray before = readFile(file);
 
     ScriptedHostServices host;
     host.chosenFiles = {file};
-    host.answers = {answer::Yes};
+    host.answers = {Answer::Yes};
     host.typedTexts = {kPassword};
     host.cancelAt = 0.5;
     if (decrypting)
-        runDecryptCommand(controls, host);
+        runDecryptCommand(decryptInputs(method), host);
     else
-        runEncryptCommand(controls, host);
+        runEncryptCommand(encryptAs, host);
 
     QVERIFY(host.cancelled);
     QCOMPARE(host.progressTitles,
@@ -102,9 +100,6 @@ void TestCancelAndThreads::cancelWhileChecking()
     const QString file = m_dir->filePath(QStringLiteral("large.bin"));
     const QByteArray plain = patternBytes(6 * MiB, 8);
     QVERIFY(writeFile(file, plain));
-    FakeControls controls;
-    controls.index = 4;
-    controls.setPassword(kPassword);
     ScriptedHostServices host;
     host.chosenFiles = {file};
     int completeReports = 0;
@@ -113,7 +108,7 @@ void TestCancelAndThreads::cancelWhileChecking()
         // The first report of all bytes done ends the writing; the next ones come from the check.
         return done < total || ++completeReports < 2;
     };
-    runEncryptCommand(controls, host, options);
+    runEncryptCommand(encryptInputs(4, kPassword), host, options);
     QCOMPARE(completeReports, 2);
     QVERIFY(host.messages.isEmpty());
     QVERIFY(readFile(file) == plain);
@@ -207,17 +202,15 @@ void TestCancelAndThreads::rewriteWithThreads()
     const auto algorithm = *cipherOf(Method(method));
     const QString file = m_dir->filePath(QStringLiteral("file.bin"));
     QVERIFY(writeFile(file, plain));
-    FakeControls controls;
-    controls.setPassword(kPassword);
     JobOptions options;
     options.threads = threads;
 
     if (encrypt) {
-        QCOMPARE(encryptFile(file, method, controls, options), JobOutcome::Done);
+        QCOMPARE(encryptFile(file, method, kPassword, QString(), options), JobOutcome::Done);
         QCOMPARE(QFileInfo(file).size(), dataops::sealedSize(algorithm, plain.size()));
         QCOMPARE(decryptStandardFile(file, algorithm, kPassword), JobOutcome::Done);
     } else {
-        QCOMPARE(encryptFile(file, method, controls), JobOutcome::Done);
+        QCOMPARE(encryptFile(file, method, kPassword, QString()), JobOutcome::Done);
         QCOMPARE(decryptStandardFile(file, algorithm, kPassword, options), JobOutcome::Done);
     }
     QCOMPARE(QFileInfo(file).size(), plain.size());

@@ -1,6 +1,6 @@
 #include "engine/decrypt_command.h"
 #include "engine/encrypt_command.h"
-#include "support/fake_controls.h"
+#include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
 #include "support/test_bytes.h"
@@ -23,10 +23,11 @@ const QString kStandardPrompt =
 
 ShownMessage error(const char* text)
 {
-    return {QString::fromUtf8(text), 0x10, QStringLiteral("错误:")};
+    return {QString::fromUtf8(text), MessageStyle::Error, QStringLiteral("错误:")};
 }
 
-const ShownMessage kSuccess{QStringLiteral("该文件解密成功!"), 0x40, QStringLiteral("恭喜:")};
+const ShownMessage kSuccess{QStringLiteral("该文件解密成功!"), MessageStyle::Information,
+                            QStringLiteral("恭喜:")};
 const ShownMessage kNotOurs = error("该文件不是由此软件加密而成的!");
 const ShownMessage kWrongPassword = error("密码错误,无法解密码!");
 const ShownMessage kWriteFailed = error("该文件解密失败!");
@@ -37,7 +38,7 @@ ShownMessage confirmation(int method)
                                   "RC4增强加密法", "MD5增强加密法"};
     return {QStringLiteral("您确认要使用:") + QString::fromUtf8(texts[method]) +
                 QStringLiteral("来解密文件吗?"),
-            0x24, QStringLiteral("询问:")};
+            MessageStyle::Question, QStringLiteral("询问:")};
 }
 
 QByteArray textContent()
@@ -74,7 +75,6 @@ private:
     ScriptedHostServices& decrypt(const QString& file, int method, const QString& password);
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    FakeControls m_controls;
     ScriptedHostServices m_host;
     QByteArray m_encrypted[5]; // the same text, encrypted by each method
 };
@@ -84,24 +84,19 @@ void TestDecryptCommand::encryptFile(const QString& file, int method, const QStr
 {
     ScriptedHostServices host;
     host.chosenFiles = {file};
-    FakeControls controls;
-    controls.index = method;
-    controls.setPassword(password);
-    controls.hint = hint;
-    runEncryptCommand(controls, host);
+    runEncryptCommand(encryptInputs(method, password, hint), host);
     QCOMPARE(host.messages.size(), 1);
-    QCOMPARE(host.messages.first().style, 0x40);
+    QCOMPARE(host.messages.first().style, MessageStyle::Information);
 }
 
 ScriptedHostServices& TestDecryptCommand::decrypt(const QString& file, int method,
                                                   const QString& password)
 {
     m_host = {};
-    m_host.answers = {answer::Yes};
+    m_host.answers = {Answer::Yes};
     m_host.chosenFiles = {file};
     m_host.typedTexts = {password};
-    m_controls.index = method;
-    runDecryptCommand(m_controls, m_host);
+    runDecryptCommand(decryptInputs(method), m_host);
     return m_host;
 }
 
@@ -120,9 +115,6 @@ void TestDecryptCommand::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    // The window's boxes take no part in decryption.
-    m_controls.setPassword(QStringLiteral("not this one"));
-    m_controls.hint = QStringLiteral("nor this");
 }
 
 void TestDecryptCommand::roundTrip_data()
@@ -313,11 +305,10 @@ void TestDecryptCommand::silentEnds()
     const QString file = m_dir->filePath(QStringLiteral("kept"));
     QVERIFY(writeFile(file, m_encrypted[method]));
     m_host = {};
-    m_host.answers = {step == 0 ? answer::No : answer::Yes};
+    m_host.answers = {step == 0 ? Answer::No : Answer::Yes};
     m_host.chosenFiles = {step == 1 ? std::nullopt : std::optional(file)};
     m_host.typedTexts = {step == 2 ? std::nullopt : std::optional(kPassword)};
-    m_controls.index = method;
-    runDecryptCommand(m_controls, m_host);
+    runDecryptCommand(decryptInputs(method), m_host);
 
     QCOMPARE(m_host.messages, QList<ShownMessage>{confirmation(method)});
     QCOMPARE(m_host.dialogTitles.size(), step >= 1 ? 1 : 0);
@@ -328,8 +319,7 @@ void TestDecryptCommand::silentEnds()
 void TestDecryptCommand::noMethodSelected()
 {
     m_host = {};
-    m_controls.index = -1;
-    runDecryptCommand(m_controls, m_host);
+    runDecryptCommand(decryptInputs(-1), m_host);
     QCOMPARE(m_host.messages, QList<ShownMessage>{error("请先选择一种解密方式!")});
     QVERIFY(m_host.dialogTitles.isEmpty());
     QVERIFY(m_host.prompts.isEmpty());

@@ -4,7 +4,7 @@
 #include "host/data_ops/password_check.h"
 #include "host/data_ops/zstd_stream.h"
 #include "host/host_services/typed_data.h"
-#include "support/fake_controls.h"
+#include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
 #include "support/test_bytes.h"
@@ -22,11 +22,11 @@ const QString kPassword = QStringLiteral("pass 密码");
 
 ShownMessage error(const char* text)
 {
-    return {QString::fromUtf8(text), 0x10, QStringLiteral("错误:")};
+    return {QString::fromUtf8(text), MessageStyle::Error, QStringLiteral("错误:")};
 }
 
-const ShownMessage kSuccess{QStringLiteral("对该文件加密成功,请牢记你的密码!"), 0x40,
-                            QStringLiteral("恭喜:")};
+const ShownMessage kSuccess{QStringLiteral("对该文件加密成功,请牢记你的密码!"),
+                            MessageStyle::Information, QStringLiteral("恭喜:")};
 const ShownMessage kFailure = error("对该文件加密失败!");
 
 struct Record
@@ -88,7 +88,7 @@ private:
     ShownMessage encrypt(const QString& file, int method, const JobOptions& options = {});
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    FakeControls m_controls;
+    EncryptInputs m_inputs;
     ScriptedHostServices m_host;
 };
 
@@ -96,9 +96,7 @@ void TestEncryptCommand::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_controls.index = 4;
-    m_controls.setPassword(kPassword);
-    m_controls.hint = QStringLiteral("提示 hint");
+    m_inputs = encryptInputs(4, kPassword, QStringLiteral("提示 hint"));
     m_host = {};
 }
 
@@ -107,10 +105,10 @@ ShownMessage TestEncryptCommand::encrypt(const QString& file, int method, const 
 {
     m_host = {};
     m_host.chosenFiles = {file};
-    m_controls.index = method;
-    runEncryptCommand(m_controls, m_host, options);
+    m_inputs.methodIndex = method;
+    runEncryptCommand(m_inputs, m_host, options);
     if (m_host.messages.size() != 1 || m_host.unexpectedCalls != 0)
-        return {QStringLiteral("expected one message and no unexpected call"), -1, {}};
+        return {QStringLiteral("expected one message and no unexpected call"), {}, {}};
     return m_host.messages.first();
 }
 
@@ -156,11 +154,11 @@ void TestEncryptCommand::checks()
 
     const QString file = path(QStringLiteral("plain.txt"));
     QVERIFY(writeFile(file, "some plain text"));
-    m_controls.index = index;
-    m_controls.password = password;
-    m_controls.confirmation = confirmation;
+    m_inputs.methodIndex = index;
+    m_inputs.password = password;
+    m_inputs.confirmation = confirmation;
     m_host.chosenFiles = {file};
-    runEncryptCommand(m_controls, m_host);
+    runEncryptCommand(m_inputs, m_host);
 
     QCOMPARE(m_host.messages.size(), 1);
     if (!message.isEmpty()) {
@@ -181,12 +179,10 @@ void TestEncryptCommand::cancelledDialogChangesNothing()
     const QString file = path(QStringLiteral("plain.txt"));
     QVERIFY(writeFile(file, "unchanged"));
     m_host.chosenFiles = {std::nullopt};
-    const QString chosenBefore = m_controls.encrypt.chosenFileName();
-    runEncryptCommand(m_controls, m_host);
+    runEncryptCommand(m_inputs, m_host);
     QVERIFY(m_host.messages.isEmpty());
     QCOMPARE(m_host.dialogTitles.size(), 1);
     QCOMPARE(readFile(file), QByteArray("unchanged"));
-    QCOMPARE(m_controls.encrypt.chosenFileName(), chosenBefore);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("plain.txt")});
 }
 
@@ -209,7 +205,7 @@ void TestEncryptCommand::methodsWriteTheirLayout()
     const QByteArray plain = patternBytes(3 * 1024 * 1024 + 5, 1) + QByteArray(100000, 'a');
     const QString file = path(QStringLiteral("data.bin"));
     QVERIFY(writeFile(file, plain));
-    m_controls.hint = hint;
+    m_inputs.hint = hint;
     QCOMPARE(encrypt(file, method), kSuccess);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("data.bin")});
 
@@ -238,7 +234,7 @@ void TestEncryptCommand::md5PayloadIgnoresThePassword()
     for (int i = 0; i < 2; ++i) {
         const QString file = path(QStringLiteral("file%1").arg(i));
         QVERIFY(writeFile(file, plain));
-        m_controls.setPassword(passwords[i]);
+        m_inputs.password = m_inputs.confirmation = passwords[i];
         QCOMPARE(encrypt(file, 4), kSuccess);
         const auto record = readRecord(file);
         QVERIFY(record);
@@ -262,7 +258,7 @@ void TestEncryptCommand::passwordAppearsNowhere()
     const QString password = QStringLiteral("Unmistakable口令");
     const QString file = path(QStringLiteral("doc.txt"));
     QVERIFY(writeFile(file, "a document that does not contain the password"));
-    m_controls.setPassword(password);
+    m_inputs.password = m_inputs.confirmation = password;
     QCOMPARE(encrypt(file, method), kSuccess);
 
     const QByteArray content = readFile(file);

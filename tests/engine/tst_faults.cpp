@@ -1,7 +1,7 @@
 #include "engine/decrypt_command.h"
 #include "engine/encrypt_command.h"
 #include "host/host_services/leftover_files.h"
-#include "support/fake_controls.h"
+#include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
 
@@ -40,23 +40,20 @@ QByteArray mixedContent(qsizetype size)
 QList<ShownMessage> runCommand(bool encrypt, int method, const QString& path,
                                const JobOptions& options = {})
 {
-    FakeControls controls;
-    controls.index = method;
-    controls.setPassword(kPassword);
     ScriptedHostServices host;
-    host.answers = {answer::Yes};
+    host.answers = {Answer::Yes};
     host.chosenFiles = {path};
     host.typedTexts = {kPassword};
     if (encrypt)
-        runEncryptCommand(controls, host, options);
+        runEncryptCommand(encryptInputs(method, kPassword), host, options);
     else
-        runDecryptCommand(controls, host, options);
+        runDecryptCommand(decryptInputs(method), host, options);
     return host.messages;
 }
 
 bool succeeded(const QList<ShownMessage>& messages)
 {
-    return !messages.isEmpty() && messages.last().style == 0x40;
+    return !messages.isEmpty() && messages.last().style == MessageStyle::Information;
 }
 
 } // namespace
@@ -345,7 +342,7 @@ void TestFaults::fileChangesWhileRead()
     };
     const QList<ShownMessage> messages = runCommand(encrypt, method, path(), options);
     QVERIFY(changed);
-    QCOMPARE(messages.last().style, 0x10);
+    QCOMPARE(messages.last().style, MessageStyle::Error);
     const QByteArray expected = grows ? content + QByteArray(MiB, 'g') : content.chopped(MiB);
     QVERIFY(readFile(path()) == expected);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{kFileName});

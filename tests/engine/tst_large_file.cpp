@@ -1,7 +1,7 @@
 #include "engine/decrypt_command.h"
 #include "engine/encrypt_command.h"
 #include "host/data_ops/digest.h"
-#include "support/fake_controls.h"
+#include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
 
@@ -85,21 +85,18 @@ void TestLargeFile::roundTripPast4GiB()
     const QByteArray expected = digestOfExpected();
     QCOMPARE(digestOfFile(path), expected);
 
-    FakeControls controls;
-    controls.index = 4;
-    controls.setPassword(QStringLiteral("large"));
     ScriptedHostServices encryptHost;
     encryptHost.chosenFiles = {path};
-    runEncryptCommand(controls, encryptHost);
+    runEncryptCommand(encryptInputs(4, QStringLiteral("large")), encryptHost);
     QCOMPARE(encryptHost.messages.size(), 1);
-    QCOMPARE(encryptHost.messages.first().style, 0x40);
+    QCOMPARE(encryptHost.messages.first().style, MessageStyle::Information);
     QVERIFY(QFileInfo(path).size() < kSize / 1000);
 
     ScriptedHostServices decryptHost;
-    decryptHost.answers = {answer::Yes};
+    decryptHost.answers = {Answer::Yes};
     decryptHost.chosenFiles = {path};
     decryptHost.typedTexts = {QStringLiteral("large")};
-    runDecryptCommand(controls, decryptHost);
+    runDecryptCommand(decryptInputs(4), decryptHost);
     QCOMPARE(decryptHost.messages.last().text, QStringLiteral("该文件解密成功!"));
     QCOMPARE(QFileInfo(path).size(), kSize);
     QCOMPARE(digestOfFile(path), expected);

@@ -23,6 +23,12 @@ using namespace virellock;
 using virellock::test::typeText;
 using virellock::test::whenModalShows;
 
+namespace {
+
+const QStringList kFileNames = {QStringLiteral("文件 一.txt"), QStringLiteral("two")};
+
+} // namespace
+
 class TestQtHostServices : public QObject
 {
     Q_OBJECT
@@ -34,7 +40,8 @@ private slots:
     void inputBox_data();
     void inputBox();
     void longPromptWraps();
-    void fileDialog();
+    void chooseFiles_data();
+    void chooseFiles();
     void progressDialogCancels();
     void shortWorkShowsNoDialog();
 
@@ -56,12 +63,12 @@ void TestQtHostServices::messageBox_data()
     QTest::addColumn<int>("icon");
     QTest::addColumn<int>("buttons");
     QTest::addColumn<int>("answer");
+    // Styles and answers by their Windows values.
     const int ok = QMessageBox::Ok, yes = QMessageBox::Yes, no = QMessageBox::No;
-    QTest::newRow("error") << 0x10 << ok << int(QMessageBox::Critical) << ok << answer::Ok;
-    QTest::newRow("information") << 0x40 << ok << int(QMessageBox::Information) << ok << answer::Ok;
+    QTest::newRow("error") << 0x10 << ok << int(QMessageBox::Critical) << ok << 1;
+    QTest::newRow("information") << 0x40 << ok << int(QMessageBox::Information) << ok << 1;
     QTest::newRow("question, yes") << 0x24 << yes << int(QMessageBox::Question) << (yes | no) << 5;
-    QTest::newRow("question, no") << 0x24 << no << int(QMessageBox::Question) << (yes | no)
-                                  << answer::No;
+    QTest::newRow("question, no") << 0x24 << no << int(QMessageBox::Question) << (yes | no) << 6;
 }
 
 void TestQtHostServices::messageBox()
@@ -83,8 +90,8 @@ void TestQtHostServices::messageBox()
         shownButtons = int(box->standardButtons());
         box->button(QMessageBox::StandardButton(press))->click();
     });
-    QCOMPARE(m_services.ShowMessageBox(QStringLiteral("该文件解密成功!"), style,
-                                       QStringLiteral("恭喜:")),
+    QCOMPARE(int(m_services.ShowMessageBox(QStringLiteral("该文件解密成功!"), MessageStyle(style),
+                                           QStringLiteral("恭喜:"))),
              answer);
     QCOMPARE(title, QStringLiteral("恭喜:"));
     QCOMPARE(text, QStringLiteral("该文件解密成功!"));
@@ -155,33 +162,64 @@ void TestQtHostServices::longPromptWraps()
     QVERIFY(width <= m_window.screen()->availableGeometry().width());
 }
 
-void TestQtHostServices::fileDialog()
+void TestQtHostServices::chooseFiles_data()
 {
+    QTest::addColumn<bool>("multipleFiles");
+    QTest::addColumn<QStringList>("chosen"); // none: the dialog is cancelled
+    QTest::newRow("one file") << false << kFileNames.first(1);
+    QTest::newRow("one file, cancelled") << false << QStringList();
+    QTest::newRow("several allowed, two chosen") << true << kFileNames;
+    QTest::newRow("several allowed, cancelled") << true << QStringList();
+}
+
+// The dialog shows the title and the one filter it is given, takes one existing file or, when
+// allowed, several, and hands back their full native paths; a cancelled dialog gives nothing.
+void TestQtHostServices::chooseFiles()
+{
+    QFETCH(bool, multipleFiles);
+    QFETCH(QStringList, chosen);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("文件 一.txt"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    OpenFileDialog dialog(QStringLiteral("加密对话框"), QStringLiteral("打开欲加密的文件:"),
-                          nullptr);
+    for (const QString& name : kFileNames) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const FileDialogSpec spec{QStringLiteral("打开欲加密的文件:"), QStringLiteral("所有文件"),
+                              multipleFiles};
 
     QString title;
     QStringList filters;
+    int fileMode = -1;
     whenModalShows([&](QWidget* modal) {
         auto* fileDialog = qobject_cast<QFileDialog*>(modal);
         QVERIFY(fileDialog);
         title = fileDialog->windowTitle();
         filters = fileDialog->nameFilters();
-        test::chooseInFileDialog(fileDialog, path);
+        fileMode = fileDialog->fileMode();
+        if (chosen.isEmpty()) {
+            fileDialog->reject();
+        } else if (chosen.size() == 1) {
+            test::chooseInFileDialog(fileDialog, dir.filePath(chosen.first()));
+        } else {
+            // Several names, each in double quotes, as a person types them in the folder shown.
+            fileDialog->setDirectory(dir.path());
+            test::chooseInFileDialog(fileDialog,
+                                     u'"' + chosen.join(QStringLiteral("\" \"")) + u'"');
+        }
     });
-    QVERIFY(m_services.RunFileDialog(dialog));
+    const std::optional<QStringList> result = m_services.ChooseFiles(spec);
     QCOMPARE(title, QStringLiteral("打开欲加密的文件:"));
     QCOMPARE(filters, QStringList{QStringLiteral("所有文件 (*)")});
-    QCOMPARE(dialog.chosenFileName(), QDir::toNativeSeparators(path));
-
-    whenModalShows([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
-    QVERIFY(!m_services.RunFileDialog(dialog));
-    QCOMPARE(dialog.chosenFileName(), QDir::toNativeSeparators(path));
+    QCOMPARE(fileMode, int(multipleFiles ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
+    QCOMPARE(result.has_value(), !chosen.isEmpty());
+    if (!result)
+        return;
+    QStringList expected;
+    for (const QString& name : chosen)
+        expected << QDir::toNativeSeparators(dir.filePath(name));
+    QStringList got = *result;
+    got.sort();
+    expected.sort();
+    QCOMPARE(got, expected);
 }
 
 // Long work: the dialog shows with the command's name, the window behind takes no clicks, and

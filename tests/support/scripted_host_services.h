@@ -13,7 +13,7 @@ namespace virellock::test {
 struct ShownMessage
 {
     QString text;
-    int style = 0;
+    MessageStyle style{}; // 0: no message box style
     QString title;
 
     bool operator==(const ShownMessage&) const = default;
@@ -23,7 +23,7 @@ struct ShownMessage
 inline char* toString(const ShownMessage& message)
 {
     return qstrdup(QStringLiteral("\"%1\" style 0x%2 title \"%3\"")
-                       .arg(message.text, QString::number(message.style, 16), message.title)
+                       .arg(message.text, QString::number(int(message.style), 16), message.title)
                        .toUtf8()
                        .constData());
 }
@@ -42,27 +42,28 @@ struct ShownPrompt
 class ScriptedHostServices final : public HostServices
 {
 public:
-    QList<int> answers;                        // for Yes/No questions
+    QList<Answer> answers;                     // for Yes/No questions
     QList<std::optional<QString>> chosenFiles; // nothing: the dialog is cancelled
     QList<std::optional<QString>> typedTexts;  // nothing: the prompt is cancelled
 
     QList<ShownMessage> messages;
     QList<ShownPrompt> prompts;
     QStringList dialogTitles;
+    QList<FileDialogSpec> fileDialogs;
     QStringList progressTitles;
     int unexpectedCalls = 0;
     // When set, the progress report says "cancel" once this share of the work is done.
     std::optional<double> cancelAt;
     bool cancelled = false;
 
-    int ShowMessageBox(const QString& text, int style, const QString& title) override
+    Answer ShowMessageBox(const QString& text, MessageStyle style, const QString& title) override
     {
         messages.append({text, style, title});
-        if ((style & 0x0F) != message_style::YesNo)
-            return answer::Ok;
+        if (style != MessageStyle::Question)
+            return Answer::Ok;
         if (answers.isEmpty()) {
             ++unexpectedCalls;
-            return answer::No;
+            return Answer::No;
         }
         return answers.takeFirst();
     }
@@ -78,18 +79,18 @@ public:
         return typedTexts.takeFirst();
     }
 
-    bool RunFileDialog(OpenFileDialog& dialog) override
+    std::optional<QStringList> ChooseFiles(const FileDialogSpec& dialog) override
     {
-        dialogTitles.append(dialog.title());
+        dialogTitles.append(dialog.title);
+        fileDialogs.append(dialog);
         if (chosenFiles.isEmpty()) {
             ++unexpectedCalls;
-            return false;
+            return std::nullopt;
         }
         const std::optional<QString> chosen = chosenFiles.takeFirst();
         if (!chosen)
-            return false;
-        dialog.setChosenFileName(*chosen);
-        return true;
+            return std::nullopt;
+        return QStringList{*chosen};
     }
 
     // Runs the work here and now, reporting like the real dialog would.

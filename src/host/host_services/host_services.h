@@ -3,40 +3,49 @@
 // The dialogs and message boxes that the encrypt and decrypt commands use, behind one small
 // interface: the application passes the Qt implementation, tests a scripted double.
 
-#include "host/host_services/open_file_dialog.h"
-
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
 
 namespace virellock {
 
-// Message-box styles, as Windows' message-box bits: the low nibble picks the buttons, the next
-// one the icon.
-namespace message_style {
-inline constexpr int Ok = 0x00;
-inline constexpr int YesNo = 0x04;
-inline constexpr int ErrorIcon = 0x10;
-inline constexpr int QuestionIcon = 0x20;
-inline constexpr int WarningIcon = 0x30;
-inline constexpr int InformationIcon = 0x40;
-inline constexpr int Error = ErrorIcon | Ok;             // 0x10
-inline constexpr int Information = InformationIcon | Ok; // 0x40
-inline constexpr int Question = QuestionIcon | YesNo;    // 0x24
-} // namespace message_style
+// Message-box styles, valued as Windows' message-box bits: the low nibble picks the buttons
+// (0 OK, 4 Yes and No), the next one the icon.
+enum class MessageStyle
+{
+    Error = 0x10,       // error icon, OK
+    Information = 0x40, // information icon, OK
+    Question = 0x24,    // question icon, Yes and No
+};
 
-// The button a message box was closed with.
-namespace answer {
-inline constexpr int Ok = 1;
-inline constexpr int Yes = 5;
-inline constexpr int No = 6;
-} // namespace answer
+// The button a message box was closed with, valued as Windows' answer codes.
+enum class Answer
+{
+    Ok = 1,
+    Yes = 5,
+    No = 6,
+};
 
 enum class InputMode
 {
     Plain = 0,
     Password = 4, // typed characters masked
+};
+
+// An open-file dialog: its title and its one filter, which lists every file.
+struct FileDialogSpec
+{
+    QString title;
+    QString filterDescription;
+    // Whether the user may choose several files at once; otherwise exactly one.
+    bool multipleFiles = false;
+
+    // The filter as Qt writes it: the description and the pattern it lists.
+    QString filter() const { return filterDescription + QStringLiteral(" (*)"); }
+
+    bool operator==(const FileDialogSpec&) const = default;
 };
 
 // Told the bytes done out of the total as long work goes on; returns false once the user has
@@ -48,17 +57,18 @@ class HostServices
 public:
     virtual ~HostServices() = default;
 
-    // Modal; returns the answer code of the button pressed.
-    virtual int ShowMessageBox(const QString& text, int style, const QString& title) = 0;
+    // Modal; returns the button pressed.
+    virtual Answer ShowMessageBox(const QString& text, MessageStyle style,
+                                  const QString& title) = 0;
 
     // Modal one-line prompt; "\r\n" in the prompt breaks the line. The typed text (possibly
     // empty) on OK, nothing on Cancel.
     virtual std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                             const QString& initialText, InputMode mode) = 0;
 
-    // Runs the open-file dialog modally. On a choice, stores the full path in the dialog and
-    // returns true; false when cancelled.
-    virtual bool RunFileDialog(OpenFileDialog& dialog) = 0;
+    // Runs the open-file dialog modally. The full native paths of the chosen files (one unless
+    // the dialog allows several, never none); nothing when cancelled.
+    virtual std::optional<QStringList> ChooseFiles(const FileDialogSpec& dialog) = 0;
 
     // Runs work on another thread and returns when it has finished. Meanwhile the window
     // keeps painting but takes no input, and a modal progress dialog with the given title

@@ -14,38 +14,35 @@ namespace virellock {
 
 namespace {
 
-QMessageBox::Icon iconForStyle(int style)
+QMessageBox::Icon iconForStyle(MessageStyle style)
 {
-    switch (style & 0xF0) {
-    case message_style::ErrorIcon:
+    switch (style) {
+    case MessageStyle::Error:
         return QMessageBox::Critical;
-    case message_style::QuestionIcon:
+    case MessageStyle::Question:
         return QMessageBox::Question;
-    case message_style::WarningIcon:
-        return QMessageBox::Warning;
-    case message_style::InformationIcon:
-        return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
+    case MessageStyle::Information:
+        break;
     }
+    return QMessageBox::Information;
 }
 
 } // namespace
 
-int QtHostServices::ShowMessageBox(const QString& text, int style, const QString& title)
+Answer QtHostServices::ShowMessageBox(const QString& text, MessageStyle style, const QString& title)
 {
-    const bool yesNo = (style & 0x0F) == message_style::YesNo;
+    const bool yesNo = style == MessageStyle::Question;
     QMessageBox box(iconForStyle(style), title, text,
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, m_dialogParent);
     if (yesNo)
         box.setDefaultButton(QMessageBox::Yes);
     switch (box.exec()) {
     case QMessageBox::Yes:
-        return answer::Yes;
+        return Answer::Yes;
     case QMessageBox::No:
-        return answer::No;
+        return Answer::No;
     default:
-        return yesNo ? answer::No : answer::Ok;
+        return yesNo ? Answer::No : Answer::Ok;
     }
 }
 
@@ -75,16 +72,18 @@ std::optional<QString> QtHostServices::InputBox(const QString& prompt, const QSt
     return dialog.textValue();
 }
 
-bool QtHostServices::RunFileDialog(OpenFileDialog& fileDialog)
+std::optional<QStringList> QtHostServices::ChooseFiles(const FileDialogSpec& spec)
 {
-    QFileDialog dialog(m_dialogParent, fileDialog.title());
+    QFileDialog dialog(m_dialogParent, spec.title);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(fileDialog.filter());
+    dialog.setFileMode(spec.multipleFiles ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    dialog.setNameFilter(spec.filter());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
-    fileDialog.setChosenFileName(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
-    return true;
+        return std::nullopt;
+    QStringList paths;
+    for (const QString& path : dialog.selectedFiles())
+        paths << QDir::toNativeSeparators(path);
+    return paths;
 }
 
 } // namespace virellock

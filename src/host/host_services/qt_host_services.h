@@ -13,10 +13,10 @@ class QtHostServices final : public HostServices
 public:
     explicit QtHostServices(QWidget* dialogParent) : m_dialogParent(dialogParent) {}
 
-    int ShowMessageBox(const QString& text, int style, const QString& title) override;
+    Answer ShowMessageBox(const QString& text, MessageStyle style, const QString& title) override;
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& initialText, InputMode mode) override;
-    bool RunFileDialog(OpenFileDialog& dialog) override;
+    std::optional<QStringList> ChooseFiles(const FileDialogSpec& spec) override;
     void RunWithProgress(const QString& title,
                          const std::function<void(const ProgressReport&)>& work) override;
 

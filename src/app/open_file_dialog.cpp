@@ -1,0 +1,11 @@
+#include "open_file_dialog.h"
+
+namespace virellock {
+
+OpenFileDialog::OpenFileDialog(const QString& objectName, const QString& title, QObject* parent)
+    : QObject(parent), m_spec{title, QStringLiteral("所有文件"), false}
+{
+    setObjectName(objectName);
+}
+
+} // namespace virellock

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "host/host_services/host_services.h"
+
+#include <QObject>
+
+namespace virellock {
+
+// An open-file dialog as the main window holds it, under its control name: what the dialog
+// shows. It draws nothing and keeps no choice; HostServices::ChooseFiles() shows the dialog it
+// describes and returns the choice.
+class OpenFileDialog final : public QObject
+{
+    Q_OBJECT
+
+public:
+    OpenFileDialog(const QString& objectName, const QString& title, QObject* parent);
+
+    const FileDialogSpec& spec() const { return m_spec; }
+
+private:
+    FileDialogSpec m_spec;
+};
+
+} // namespace virellock
