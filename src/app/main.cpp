@@ -1,9 +1,8 @@
-#include "host/host_services/leftover_files.h"
 #include "host/host_services/password_mask_style.h"
 #include "main_window.h"
+#include "start_up.h"
 
 #include <QApplication>
-#include <QThreadPool>
 
 int main(int argc, char* argv[])
 {
@@ -11,8 +10,6 @@ int main(int argc, char* argv[])
     virellock::installPasswordMaskStyle();
     virellock::MainWindow window;
     window.show();
-    // What a killed run left beside a file is removed off the GUI thread: a large leftover
-    // takes a while to overwrite. The application waits for it before it ends.
-    QThreadPool::globalInstance()->start([] { virellock::removeLeftoverFiles(); });
+    virellock::startUp();
     return application.exec();
 }

@@ -1,9 +1,7 @@
 #include "main_window.h"
 
 #include "engine/methods.h"
-#include "host/host_services/program_location.h"
 #include "host/host_services/qt_host_services.h"
-#include "host/host_services/registry.h"
 #include "link_label.h"
 #include "open_file_dialog.h"
 
@@ -33,7 +31,6 @@ constexpr int kClientWidth = 331;
 constexpr int kPanelWidth = 337;
 constexpr int kPanelHeight = 144;
 constexpr int kListRowHeight = 14;
-const QString kFolderCommandKey = QStringLiteral("Folder\\shell\\Virellock\\command\\");
 
 template <typename Widget>
 Widget* place(Widget* widget, const char* name, int left, int top, int width, int height)
@@ -197,8 +194,6 @@ void MainWindow::OnMainWindowCreated()
 {
     列表框->setCurrentRow(int(kDefaultMethod));
     OnMethodSelected();
-    // Without the entry the program works all the same, so a failure is not reported.
-    WriteRegistryValue(kRegistryClassesRoot, kFolderCommandKey, programFullPath());
 }
 
 void MainWindow::OnMethodSelected()

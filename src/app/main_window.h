@@ -31,8 +31,8 @@ public:
     explicit MainWindow(HostServices* host = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Runs when the window has been created: selects the default method, applies the hint
-    // rule and writes the folder context-menu entry.
+    // Runs when the window has been created: selects the default method and applies the hint
+    // rule.
     void OnMainWindowCreated();
 
 public slots:

@@ -1,5 +1,6 @@
 #include "app/link_label.h"
 #include "app/main_window.h"
+#include "app/start_up.h"
 #include "engine/decrypted_file.h"
 #include "host/data_ops/password_check.h"
 #include "host/host_services/password_mask_style.h"
@@ -76,6 +77,7 @@ private slots:
     void init();
     void cleanup();
     void freshStart();
+    void startUpWritesTheFolderEntry();
     void controlsFollowTheTable_data();
     void controlsFollowTheTable();
     void hintRule_data();
@@ -149,8 +151,20 @@ void TestMainWindow::freshStart()
     QCOMPARE(w.minimumSize(), w.maximumSize());
     QCOMPARE(w.centralWidget()->height(), 144);
 
-    // The window wrote its folder entry for this program at start.
-    QFile script(m_dataHome.filePath(QStringLiteral("nautilus/scripts/Virellock")));
+    // The window itself writes no folder entry; the program's start-up does.
+    QVERIFY(!QFile::exists(m_dataHome.filePath(QStringLiteral("nautilus/scripts/Virellock"))));
+}
+
+// At start the program writes its folder entry, which starts it by its full path.
+void TestMainWindow::startUpWritesTheFolderEntry()
+{
+    QTemporaryDir dataHome;
+    QVERIFY(dataHome.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+    const bool written = writeFolderEntry();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome.path()));
+    QVERIFY(written);
+    QFile script(dataHome.filePath(QStringLiteral("nautilus/scripts/Virellock")));
     QVERIFY(script.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(script.readAll()).contains(QCoreApplication::applicationFilePath()));
 }
