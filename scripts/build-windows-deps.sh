@@ -7,8 +7,8 @@
 #   Qt       from the qt6-base source package: Core, Gui, Widgets and Test with the Windows
 #            platform plugin, built with Debian's own Qt host tools (moc, rcc, uic)
 # into a cache outside the clone (VIRELLOCK_WINDOWS_DEPS, default ~/.cache/virellock/windows-deps),
-# one folder a part. A part is reused while its recipe below and the toolchain file are
-# unchanged, and rebuilt when either changes. Prints how long each part took.
+# one folder a part. A part is reused while its recipe below and the compiler are unchanged,
+# and rebuilt when either changes. Prints how long each part took.
 #   scripts/build-windows-deps.sh [--force]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -125,9 +125,10 @@ build_qtbase() {
     cmake --install "$build"
 }
 
-# A part's key: its recipe, the toolchain file and the source package it was fetched from.
+# A part's key: its recipe and the compiler that builds it.
 part_key() {
-    { declare -f "build_$1" fetch_source; cat "$toolchain"; } | sha256sum | cut -c1-16
+    { declare -f "build_$1" fetch_source; x86_64-w64-mingw32-g++-posix --version; } |
+        sha256sum | cut -c1-16
 }
 
 total_start=$(date +%s)

@@ -21,6 +21,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -158,6 +159,13 @@ void TestMainWindow::freshStart()
 // At start the program writes its folder entry, which starts it by its full path.
 void TestMainWindow::startUpWritesTheFolderEntry()
 {
+#ifdef Q_OS_WIN
+    QVERIFY(writeFolderEntry());
+    const QSettings key(QStringLiteral("HKEY_CLASSES_ROOT\\Folder\\shell\\Virellock\\command"),
+                        QSettings::NativeFormat);
+    QCOMPARE(key.value(QStringLiteral("Default")).toString(),
+             u'"' + QDir::toNativeSeparators(QCoreApplication::applicationFilePath()) + u'"');
+#else
     QTemporaryDir dataHome;
     QVERIFY(dataHome.isValid());
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
@@ -167,6 +175,7 @@ void TestMainWindow::startUpWritesTheFolderEntry()
     QFile script(dataHome.filePath(QStringLiteral("nautilus/scripts/Virellock")));
     QVERIFY(script.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(script.readAll()).contains(QCoreApplication::applicationFilePath()));
+#endif
 }
 
 void TestMainWindow::controlsFollowTheTable_data()

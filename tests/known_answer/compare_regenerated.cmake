@@ -7,7 +7,8 @@ foreach(variable GENERATOR OUTPUT CHECKED_IN)
 endforeach()
 
 file(REMOVE_RECURSE "${OUTPUT}")
-execute_process(COMMAND "${GENERATOR}" "${OUTPUT}" RESULT_VARIABLE result)
+# EMULATOR runs a generator built for another system (Wine for the Windows build).
+execute_process(COMMAND ${EMULATOR} "${GENERATOR}" "${OUTPUT}" RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "the generator failed: ${result}")
 endif()

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# virellock.exe stands alone: it imports nothing but Windows' own DLLs (no Qt, OpenSSL, zstd or
+# C++ runtime DLL beside it), carries its icon and version resource, and runs from a folder
+# that holds nothing else. Prints its size.
+#   exe_checks.sh EXE
+set -uo pipefail
+source "$(dirname "$0")/wine_session.sh"
+exe=$1
+
+echo "virellock.exe: $(stat -c %s "$exe") bytes ($(($(stat -c %s "$exe") / 1024)) KiB)"
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | sort -u)
+[ -n "$imports" ] || fail "objdump found no imports in $exe"
+start_wine
+system32="$WINEPREFIX/drive_c/windows/system32"
+for dll in $imports; do
+    if grep -qiE '^(qt|lib|zstd|ssl|crypto)' <<<"$dll"; then
+        fail "imports $dll, which would have to ship beside the exe"
+    elif [ -n "$(find "$system32" -maxdepth 1 -iname "$dll" -print -quit)" ]; then
+        ok "imports $dll (a Windows DLL)"
+    else
+        fail "imports $dll, which is not a Windows DLL"
+    fi
+done
+resources=$(x86_64-w64-mingw32-objdump -h "$exe" | grep -c '\.rsrc')
+[ "$resources" -ge 1 ] && ok "has a resource section (icon, version)" || fail "no resource section"
+stop_if_failed
+echo "all exe checks passed"
