@@ -30,6 +30,8 @@ if(WIN32 AND _virellock_qt_type STREQUAL "STATIC_LIBRARY")
     set(CPACK_NSIS_MUI_ICON "${PROJECT_SOURCE_DIR}/resources/icons/virellock.ico")
     set(CPACK_NSIS_MUI_UNIICON "${CPACK_NSIS_MUI_ICON}")
     set(CPACK_NSIS_EXECUTABLE makensis)
+    # Linked stripped already; stripping again would give each package an exe of its own time.
+    set(CPACK_STRIP_FILES OFF)
 elseif(WIN32)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_FILE_NAME "virellock-${PROJECT_VERSION}-windows-x64")

@@ -29,5 +29,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One self-contained exe: the C and C++ runtimes and winpthreads linked in, no DLL beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Release programs leave the linker stripped and without unused sections, so that the exe in
+# the build tree is the one that ships (stripping later would stamp it with a new time).
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s -Wl,--gc-sections")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

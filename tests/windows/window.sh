@@ -40,7 +40,7 @@ if [ -n "$checker" ]; then
     # The window paints a moment after it is mapped.
     sleep 1
     if VIRELLOCK_WINDOW="$geometry" VIRELLOCK_SCREENSHOT="$tmp/screenshot.png" \
-        QT_QPA_PLATFORM=xcb "$checker"; then
+        VIRELLOCK_WINDOW_STYLE=windows QT_QPA_PLATFORM=xcb "$checker"; then
         ok "screenshot: layout, colours and Chinese glyphs"
     else
         fail "the screenshot checks failed"
