@@ -72,6 +72,18 @@ std::optional<ChunkCipher> ChunkCipher::derive(CipherAlgorithm algorithm,
     return cipher;
 }
 
+std::optional<ChunkCipher> ChunkCipher::fromKeys(CipherAlgorithm algorithm,
+                                                 QByteArrayView cipherKey, QByteArrayView macKey)
+{
+    constexpr qsizetype kKeySize = qsizetype(Key::size());
+    if (cipherKey.size() != kKeySize || macKey.size() != kKeySize)
+        return std::nullopt;
+    ChunkCipher cipher(algorithm);
+    std::copy_n(cipherKey.data(), Key::size(), cipher.m_cipherKey.data());
+    std::copy_n(macKey.data(), Key::size(), cipher.m_macKey.data());
+    return cipher;
+}
+
 std::optional<ChunkCipher> ChunkCipher::fromPassword(CipherAlgorithm algorithm,
                                                      QStringView password, QByteArrayView salt)
 {

@@ -19,6 +19,8 @@ enum class CipherAlgorithm : quint8
 
 [[nodiscard]] std::optional<CipherAlgorithm> cipherAlgorithmFromSelector(int selector);
 
+struct CipherBackendCheck; // cipher_backend.cpp
+
 // Cipher output: a salt, then chunks. Every chunk but the last holds exactly kChunkSize plain
 // bytes; the last holds fewer (possibly none), so a writer never has to look ahead to know
 // which chunk is the last. Each sealed chunk is its ciphertext followed by a tag.
@@ -78,6 +80,12 @@ public:
 
 private:
     using Key = SecretBytes<32>;
+
+    // The check of the cipher backend seals and opens under fixed keys, without the cost of
+    // scrypt; files always derive theirs from a password.
+    friend struct CipherBackendCheck;
+    [[nodiscard]] static std::optional<ChunkCipher>
+    fromKeys(CipherAlgorithm algorithm, QByteArrayView cipherKey, QByteArrayView macKey);
 
     explicit ChunkCipher(CipherAlgorithm algorithm) : m_algorithm(algorithm) {}
     [[nodiscard]] bool chunkKey(quint64 index, unsigned char* out) const;

@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/provider.h>
 
 namespace virellock::dataops::detail {
@@ -32,10 +33,17 @@ public:
                              .toLocal8Bit()
                              .constData());
 #endif
+        // Errors left queued on this thread by earlier calls would read as the load's.
+        ERR_clear_error();
         m_defaultProvider = OSSL_PROVIDER_load(context, "default");
+        ERR_clear_error();
         m_legacyProvider = OSSL_PROVIDER_load(context, "legacy");
+        m_algorithms.legacyProviderLoaded = m_legacyProvider != nullptr;
+        m_algorithms.legacyProviderError = takeOpenSslError();
         m_algorithms.desCbc = EVP_CIPHER_fetch(context, "DES-CBC", nullptr);
+        m_algorithms.desCbcError = takeOpenSslError();
         m_algorithms.rc4 = EVP_CIPHER_fetch(context, "RC4", nullptr);
+        m_algorithms.rc4Error = takeOpenSslError();
         m_algorithms.hmac = EVP_MAC_fetch(context, "HMAC", nullptr);
         m_algorithms.scrypt = EVP_KDF_fetch(context, "SCRYPT", nullptr);
         m_algorithms.sha256 = EVP_MD_fetch(context, "SHA256", nullptr);
@@ -75,6 +83,29 @@ const CryptoAlgorithms& cryptoAlgorithms()
 {
     static const CryptoLibrary library;
     return library.algorithms();
+}
+
+std::string takeOpenSslError()
+{
+    const char* data = nullptr;
+    int flags = 0;
+    const unsigned long code = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags);
+    ERR_clear_error();
+    if (code == 0)
+        return {};
+    std::string text;
+    if (const char* reason = ERR_reason_error_string(code)) {
+        text = reason;
+    } else {
+        char buffer[256] = {};
+        ERR_error_string_n(code, buffer, sizeof buffer);
+        text = buffer;
+    }
+    // The data holds the detail that matters most, such as the module's path and dlopen's
+    // reason for refusing it.
+    if ((flags & ERR_TXT_STRING) && data && *data)
+        text += std::string(": ") + data;
+    return text;
 }
 
 bool hmacSha256(const unsigned char* key, std::size_t keyLength,

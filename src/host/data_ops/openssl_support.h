@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace virellock::dataops::detail {
@@ -34,10 +35,20 @@ struct CryptoAlgorithms
     EVP_MAC* hmac = nullptr;
     EVP_KDF* scrypt = nullptr;
     EVP_MD* sha256 = nullptr;
+    // Whether the legacy provider loaded, and OpenSSL's words for why not (or why a cipher's
+    // fetch failed); empty when OpenSSL gave none.
+    bool legacyProviderLoaded = false;
+    std::string legacyProviderError;
+    std::string desCbcError;
+    std::string rc4Error;
 };
 
 // Null members when a provider or an algorithm is missing; callers then fail cleanly.
 [[nodiscard]] const CryptoAlgorithms& cryptoAlgorithms();
+
+// OpenSSL's first queued error of this thread as text (reason and any data it recorded), and
+// the queue cleared; empty when nothing was queued.
+[[nodiscard]] std::string takeOpenSslError();
 
 // HMAC-SHA-256 of the concatenation of the given parts; writes 32 bytes to out.
 [[nodiscard]] bool hmacSha256(const unsigned char* key, std::size_t keyLength,
