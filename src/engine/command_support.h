@@ -5,6 +5,7 @@
 
 #include "engine/file_job.h"
 #include "engine/messages.h"
+#include "engine/methods.h"
 #include "host/host_services/host_services.h"
 
 namespace virellock {
@@ -12,6 +13,22 @@ namespace virellock {
 inline void showError(HostServices& host, const QString& text)
 {
     host.ShowMessageBox(text, MessageStyle::Error, messages::errorTitle());
+}
+
+// Whether the method's cipher runs here; when it does not, says why in an error box. DES and
+// RC4 come from OpenSSL's legacy provider, which a system may lack; checked before any dialog
+// so that a genuine file is never called foreign for it. The method that only compresses needs
+// no cipher.
+inline bool cipherReady(HostServices& host, Method method)
+{
+    const std::optional<dataops::CipherAlgorithm> cipher = cipherOf(method);
+    if (!cipher)
+        return true;
+    const dataops::CipherBackendStatus& backend = dataops::cipherBackendAvailable();
+    if (backend.works(*cipher))
+        return true;
+    showError(host, messages::cipherUnavailable(backend));
+    return false;
 }
 
 // The file the user chooses in the dialog; nothing when it is cancelled. The commands work on

@@ -28,6 +28,8 @@ void runDecryptCommand(const DecryptInputs& inputs, HostServices& host, const Jo
         showError(host, messages::chooseDecryptMethod());
         return;
     }
+    if (!cipherReady(host, *method))
+        return;
     const QString question = messages::confirmDecrypt(inputs.methodText);
     if (host.ShowMessageBox(question, MessageStyle::Question, messages::questionTitle()) !=
         Answer::Yes)

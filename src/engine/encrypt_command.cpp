@@ -12,6 +12,9 @@ void runEncryptCommand(const EncryptInputs& inputs, HostServices& host, const Jo
         showError(host, messages::chooseEncryptMethod());
         return;
     }
+    if (const std::optional<Method> method = methodFromIndex(inputs.methodIndex);
+        method && !cipherReady(host, *method))
+        return;
     // Blanks alone do not make a password; the check ignores them, the password keeps them.
     if (RemoveAllSpaces(inputs.password).isEmpty() ||
         RemoveAllSpaces(inputs.confirmation).isEmpty()) {

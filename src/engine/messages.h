@@ -2,6 +2,8 @@
 
 // Every text the commands show, exactly as the user sees it.
 
+#include "host/data_ops/cipher_backend.h"
+
 #include <QString>
 
 namespace virellock::messages {
@@ -78,6 +80,48 @@ inline QString standardPrompt()
 inline QString hintPrompt(const QString& hint)
 {
     return QStringLiteral("请输入密码:\r\n\r\n") + hint;
+}
+
+// DES and RC4 come from OpenSSL; these say which of them cannot run here and why.
+inline QString unavailableCiphers(const dataops::CipherBackendStatus& backend)
+{
+    if (!backend.des && !backend.rc4)
+        return QStringLiteral("DES和RC4");
+    return backend.des ? QStringLiteral("RC4") : QStringLiteral("DES");
+}
+inline QString cipherFaultReason(dataops::CipherBackendFault fault)
+{
+    switch (fault) {
+    case dataops::CipherBackendFault::LegacyProviderMissing:
+        return QStringLiteral("未能加载OpenSSL的legacy组件");
+    case dataops::CipherBackendFault::AlgorithmMissing:
+        return QStringLiteral("OpenSSL未提供该算法");
+    case dataops::CipherBackendFault::WrongResult:
+    case dataops::CipherBackendFault::None:
+        break;
+    }
+    return QStringLiteral("OpenSSL的运算结果不正确");
+}
+// A command whose method needs a cipher that cannot run.
+inline QString cipherUnavailable(const dataops::CipherBackendStatus& backend)
+{
+    return QStringLiteral("无法使用") + unavailableCiphers(backend) + QStringLiteral("加密算法:") +
+           cipherFaultReason(backend.fault) + u'!';
+}
+// At start, when DES or RC4 cannot run: which methods still work, and OpenSSL's own words.
+inline QString cipherUnavailableAtStart(const dataops::CipherBackendStatus& backend)
+{
+    QString text = cipherUnavailable(backend) + u'\n';
+    if (!backend.des && !backend.rc4) {
+        text += QStringLiteral("使用DES或RC4的四种方式都不可用,MD5增强加密法仍可使用!");
+    } else {
+        const QString cipher = unavailableCiphers(backend);
+        text += cipher + QStringLiteral("标准加密法和") + cipher +
+                QStringLiteral("增强加密法不可用,其他方式仍可使用!");
+    }
+    if (!backend.openSslError.isEmpty())
+        text += QStringLiteral("\n\nOpenSSL: ") + backend.openSslError;
+    return text;
 }
 
 } // namespace virellock::messages

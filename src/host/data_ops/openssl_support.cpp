@@ -90,21 +90,22 @@ std::string takeOpenSslError()
     const char* data = nullptr;
     int flags = 0;
     const unsigned long code = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags);
-    ERR_clear_error();
-    if (code == 0)
-        return {};
     std::string text;
-    if (const char* reason = ERR_reason_error_string(code)) {
-        text = reason;
-    } else {
-        char buffer[256] = {};
-        ERR_error_string_n(code, buffer, sizeof buffer);
-        text = buffer;
+    if (code != 0) {
+        if (const char* reason = ERR_reason_error_string(code)) {
+            text = reason;
+        } else {
+            char buffer[256] = {};
+            ERR_error_string_n(code, buffer, sizeof buffer);
+            text = buffer;
+        }
+        // The data holds the detail that matters most, such as the module's path and dlopen's
+        // reason for refusing it.
+        if ((flags & ERR_TXT_STRING) && data && *data)
+            text += std::string(": ") + data;
     }
-    // The data holds the detail that matters most, such as the module's path and dlopen's
-    // reason for refusing it.
-    if ((flags & ERR_TXT_STRING) && data && *data)
-        text += std::string(": ") + data;
+    // Only now: clearing the queue frees the data.
+    ERR_clear_error();
     return text;
 }
 
