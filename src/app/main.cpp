@@ -1,4 +1,5 @@
 #include "host/host_services/password_mask_style.h"
+#include "host/host_services/qt_host_services.h"
 #include "main_window.h"
 #include "start_up.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char* argv[])
     virellock::installPasswordMaskStyle();
     virellock::MainWindow window;
     window.show();
-    virellock::startUp();
+    virellock::QtHostServices host(&window);
+    virellock::startUp(host);
     return application.exec();
 }

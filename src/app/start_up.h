@@ -1,14 +1,21 @@
 #pragma once
 
+#include "host/data_ops/cipher_backend.h"
+#include "host/host_services/host_services.h"
+
 namespace virellock {
 
 // Writes the folder context-menu entry that starts this program by its full path. Without the
 // entry the program works all the same, so the caller need not report a failure.
 bool writeFolderEntry();
 
-// What the program does at start, once its window shows: writes the folder entry, and removes
-// what a killed run left beside a file, off the GUI thread (a large leftover takes a while to
-// overwrite). The application waits for that removal before it ends.
-void startUp();
+// What the program does at start, once its window shows: writes the folder entry, removes what
+// a killed run left beside a file, off the GUI thread (a large leftover takes a while to
+// overwrite; the application waits for that removal before it ends), and, when the cipher
+// backend's check found DES or RC4 unable to run, says so in an error box through host, with
+// the methods that still work.
+void startUp(HostServices& host);
+// The same with the check's result given, for tests.
+void startUp(HostServices& host, const dataops::CipherBackendStatus& backend);
 
 } // namespace virellock

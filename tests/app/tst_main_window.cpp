@@ -4,6 +4,7 @@
 #include "engine/decrypted_file.h"
 #include "host/data_ops/password_check.h"
 #include "host/host_services/password_mask_style.h"
+#include "host/host_services/qt_host_services.h"
 #include "support/file_helpers.h"
 #include "support/modal.h"
 #include "support/scripted_host_services.h"
@@ -21,16 +22,32 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 
 using namespace virellock;
 using virellock::test::typeText;
 
+Q_DECLARE_METATYPE(virellock::dataops::CipherBackendStatus)
+
 namespace {
+
+// Runs the program's start-up with the given result of the cipher backend's check, its folder
+// entry written into a folder of its own, and waits for its work off the GUI thread.
+void runStartUp(HostServices& host, const dataops::CipherBackendStatus& backend)
+{
+    QTemporaryDir dataHome;
+    const QByteArray before = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+    startUp(host, backend);
+    QThreadPool::globalInstance()->waitForDone();
+    qputenv("XDG_DATA_HOME", before);
+}
 
 // The window's controls, found by their object names.
 struct Controls
@@ -79,6 +96,9 @@ private slots:
     void cleanup();
     void freshStart();
     void startUpWritesTheFolderEntry();
+    void startUpTellsWhenCiphersCannotRun_data();
+    void startUpTellsWhenCiphersCannotRun();
+    void startUpMessageIsAModalBoxOverTheWindow();
     void controlsFollowTheTable_data();
     void controlsFollowTheTable();
     void hintRule_data();
@@ -176,6 +196,67 @@ void TestMainWindow::startUpWritesTheFolderEntry()
     QVERIFY(script.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(script.readAll()).contains(QCoreApplication::applicationFilePath()));
 #endif
+}
+
+// When DES or RC4 cannot run, the start says so once, with what still works and OpenSSL's own
+// words; when both run it says nothing.
+void TestMainWindow::startUpTellsWhenCiphersCannotRun_data()
+{
+    using dataops::CipherBackendFault;
+    QTest::addColumn<dataops::CipherBackendStatus>("backend");
+    QTest::addColumn<QString>("message"); // empty: none
+
+    QTest::newRow("both run") << dataops::CipherBackendStatus{true, true, {}, {}} << QString();
+    QTest::newRow("legacy provider missing")
+        << dataops::CipherBackendStatus{false, false, CipherBackendFault::LegacyProviderMissing,
+                                        QStringLiteral("could not load the shared library")}
+        << QStringLiteral("无法使用DES和RC4加密算法:未能加载OpenSSL的legacy组件!\n"
+                          "使用DES或RC4的四种方式都不可用,MD5增强加密法仍可使用!\n\n"
+                          "OpenSSL: could not load the shared library");
+    QTest::newRow("DES gives a wrong result")
+        << dataops::CipherBackendStatus{false, true, CipherBackendFault::WrongResult, {}}
+        << QStringLiteral("无法使用DES加密算法:OpenSSL的运算结果不正确!\n"
+                          "DES标准加密法和DES增强加密法不可用,其他方式仍可使用!");
+    QTest::newRow("RC4 not offered")
+        << dataops::CipherBackendStatus{true, false, CipherBackendFault::AlgorithmMissing,
+                                        QStringLiteral("unsupported")}
+        << QStringLiteral("无法使用RC4加密算法:OpenSSL未提供该算法!\n"
+                          "RC4标准加密法和RC4增强加密法不可用,其他方式仍可使用!\n\n"
+                          "OpenSSL: unsupported");
+}
+
+void TestMainWindow::startUpTellsWhenCiphersCannotRun()
+{
+    QFETCH(dataops::CipherBackendStatus, backend);
+    QFETCH(QString, message);
+
+    runStartUp(m_host, backend);
+    QList<test::ShownMessage> expected;
+    if (!message.isEmpty())
+        expected.append({message, MessageStyle::Error, QStringLiteral("错误:")});
+    QCOMPARE(m_host.messages, expected);
+}
+
+// The program shows it with Qt's message box, modal over its window.
+void TestMainWindow::startUpMessageIsAModalBoxOverTheWindow()
+{
+    QtHostServices host(m_window.get());
+    QString shownText;
+    QWidget* shownParent = nullptr;
+    QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+    const QPointer<QTimer> watch = test::whenModalShows([&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            shownText = box->text();
+            shownIcon = box->icon();
+            shownParent = box->parentWidget();
+        }
+    });
+    runStartUp(host, {false, false, dataops::CipherBackendFault::LegacyProviderMissing, {}});
+    delete watch; // still watching only when no box showed
+    QCOMPARE(shownText, QStringLiteral("无法使用DES和RC4加密算法:未能加载OpenSSL的legacy组件!\n"
+                                       "使用DES或RC4的四种方式都不可用,MD5增强加密法仍可使用!"));
+    QCOMPARE(shownIcon, QMessageBox::Critical);
+    QCOMPARE(shownParent, m_window.get());
 }
 
 void TestMainWindow::controlsFollowTheTable_data()
