@@ -3,10 +3,13 @@
 #include "engine/command_support.h"
 #include "engine/decrypted_file.h"
 #include "host/data_ops/password_check.h"
+#include "host/data_ops/secure_wipe.h"
 
 namespace virellock {
 
 namespace {
+
+using dataops::SecretString;
 
 // The progress dialog's title: the name of the link that started the command.
 const QString kTitle = QStringLiteral("解密文件");
@@ -17,6 +20,17 @@ void report(HostServices& host, JobOutcome outcome)
     reportOutcome(
         host, outcome,
         {messages::decryptSucceeded(), messages::notOurFile(), messages::decryptFailed()});
+}
+
+// The password typed at the prompt, held to be wiped when the command is done with it;
+// nothing when the prompt is cancelled.
+std::optional<SecretString> askPassword(HostServices& host, const QString& prompt, InputMode mode)
+{
+    std::optional<QString> typed =
+        host.InputBox(prompt, messages::decryptPromptTitle(), QString(), mode);
+    if (!typed)
+        return std::nullopt;
+    return SecretString(std::move(*typed));
 }
 
 } // namespace
@@ -40,13 +54,12 @@ void runDecryptCommand(const DecryptInputs& inputs, HostServices& host, const Jo
     const QString& path = *chosen;
 
     if (!isEnhanced(*method)) {
-        const std::optional<QString> password =
-            host.InputBox(messages::standardPrompt(), messages::decryptPromptTitle(), QString(),
-                          InputMode::Plain);
+        const std::optional<SecretString> password =
+            askPassword(host, messages::standardPrompt(), InputMode::Plain);
         if (!password)
             return;
         report(host, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
-                   return decryptStandardFile(path, *cipherOf(*method), *password, job);
+                   return decryptStandardFile(path, *cipherOf(*method), password->text(), job);
                }));
         return;
     }
@@ -56,17 +69,16 @@ void runDecryptCommand(const DecryptInputs& inputs, HostServices& host, const Jo
         showError(host, messages::notOurFile());
         return;
     }
-    const std::optional<QString> password =
-        host.InputBox(messages::hintPrompt(record->hint), messages::decryptPromptTitle(), QString(),
-                      InputMode::Password);
+    const std::optional<SecretString> password =
+        askPassword(host, messages::hintPrompt(record->hint), InputMode::Password);
     if (!password)
         return;
-    if (!dataops::verifyPasswordCheck(record->password_check, *password)) {
+    if (!dataops::verifyPasswordCheck(record->password_check, password->view())) {
         showError(host, messages::wrongPassword());
         return;
     }
     report(host, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
-               return restoreEnhancedFile(path, *method, *record, *password, job);
+               return restoreEnhancedFile(path, *method, *record, password->text(), job);
            }));
 }
 

@@ -16,12 +16,11 @@ void runEncryptCommand(const EncryptInputs& inputs, HostServices& host, const Jo
         method && !cipherReady(host, *method))
         return;
     // Blanks alone do not make a password; the check ignores them, the password keeps them.
-    if (RemoveAllSpaces(inputs.password).isEmpty() ||
-        RemoveAllSpaces(inputs.confirmation).isEmpty()) {
+    if (IsAllSpaces(inputs.password.view()) || IsAllSpaces(inputs.confirmation.view())) {
         showError(host, messages::enterPasswordInFull());
         return;
     }
-    if (inputs.password != inputs.confirmation) {
+    if (inputs.password.text() != inputs.confirmation.text()) {
         showError(host, messages::passwordsDiffer());
         return;
     }
@@ -31,7 +30,7 @@ void runEncryptCommand(const EncryptInputs& inputs, HostServices& host, const Jo
 
     const JobOutcome outcome =
         runWithProgress(host, QStringLiteral("加密文件"), options, [&](const JobOptions& job) {
-            return encryptFile(*path, inputs.methodIndex, inputs.password, inputs.hint, job);
+            return encryptFile(*path, inputs.methodIndex, inputs.password.text(), inputs.hint, job);
         });
     // The message does not say why encrypting failed.
     reportOutcome(

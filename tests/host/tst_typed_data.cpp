@@ -115,6 +115,7 @@ void TestTypedData::removeAllSpaces()
     QFETCH(QString, text);
     QFETCH(QString, expected);
     QCOMPARE(RemoveAllSpaces(text), expected);
+    QCOMPARE(IsAllSpaces(text), expected.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestTypedData)

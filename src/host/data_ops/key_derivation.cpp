@@ -1,6 +1,7 @@
 #include "key_derivation.h"
 
 #include "openssl_support.h"
+#include "secure_wipe.h"
 
 #include <QString>
 
@@ -15,7 +16,18 @@ using detail::OpenSslPtr;
 
 QByteArray passwordToBytes(QStringView password)
 {
-    return password.toString().normalized(QString::NormalizationForm_C).toUtf8();
+    // Qt normalises only a QString: this one wraps the caller's characters without copying
+    // them. A password already in form C (every ASCII one, and most others) comes back
+    // sharing them, and nothing is copied. Any other comes back in a block Qt allocated for it,
+    // held only here and wiped below; but Qt builds it in steps, decomposing each composed
+    // character in place and moving the text to a larger block when a decomposition outgrows
+    // the block, and the block it leaves is freed unwiped inside Qt, out of our reach.
+    const QString typed =
+        QString::fromRawData(reinterpret_cast<const QChar*>(password.data()), password.size());
+    QString normal = typed.normalized(QString::NormalizationForm_C);
+    QByteArray bytes = normal.toUtf8();
+    wipe(normal); // the caller's characters, when normal shares them, are left alone
+    return bytes;
 }
 
 std::optional<QByteArray> randomBytes(qsizetype count)

@@ -1,9 +1,38 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
+#include <QStringView>
 
 #include <array>
 #include <cstddef>
+#include <utility>
+
+// Where the password and the plain text are wiped, and where copies stay that this program
+// cannot reach.
+//
+// Wiped by us: the password as the commands hold it (SecretString below), the bytes made from
+// it for scrypt (key_derivation.cpp), the derived keys (SecretBytes), the text of the password
+// prompt (qt_host_services.cpp), and the plain text that passes through the file jobs' buffers:
+// the chunks, their read-back checks, the pieces of the zstd streams and of CheckedOutput.
+// OpenSSL wipes its own copies of the password and keys when its contexts are freed.
+//
+// Copies that Qt keeps, and that nothing here can wipe:
+// - The main window's two password boxes keep the password as long as the window lives, by
+//   design: it is typed once for any number of files. The commands share those characters and
+//   never copy them, so they wipe nothing there either.
+// - Every key typed into a line edit (the window's boxes, the decrypt prompt) makes QLineEdit
+//   move its text to a new buffer and free the old one unwiped, so earlier, shorter states of
+//   the password stay in freed memory; its undo history keeps each typed character in a
+//   record of its own. Qt offers no way to reach either.
+// - An input method, when one is active, is told the text being typed.
+// - QString::normalized() works in buffers of its own for a password not already in Unicode
+//   normal form C (see passwordToBytes()); passwords that are, which include every ASCII one,
+//   never get there.
+// - QFile's read and write buffers hold plain text of files smaller than the buffer (16 KiB);
+//   the system's file cache holds all of it in any case.
+// - zstd's compression and decompression contexts keep a window of plain text in memory they
+//   allocate and free themselves.
 
 namespace virellock::dataops {
 
@@ -13,13 +42,29 @@ namespace virellock::dataops {
 // through here.
 void secureWipe(void* data, std::size_t size);
 
-// The whole content of a byte array; its size is kept. Wipe only an array that holds the sole
-// copy: data() detaches a shared one first, and the other holders keep theirs.
-inline void wipe(QByteArray& bytes)
+// Overwrites the whole memory block of a byte array or a string with zeros, the unused room
+// before and after the content included; the size is kept. Only when it is the block's sole
+// holder: the other holders of a shared block still need it (and data() would only detach and
+// wipe a fresh copy). Literals and raw data have no block to wipe. True when it wiped.
+bool wipe(QByteArray& bytes);
+bool wipe(QString& text);
+
+// The same for characters that other QStrings share, overwritten for every holder at once.
+// Only for text whose other holders are about to go, such as a dialog's line edit.
+void wipeForAllHolders(const QString& text);
+
+// Wipes a byte array (as wipe() does) when the scope it guards ends, however it ends.
+class WipeAtScopeEnd
 {
-    if (!bytes.isEmpty())
-        secureWipe(bytes.data(), static_cast<std::size_t>(bytes.size()));
-}
+public:
+    explicit WipeAtScopeEnd(QByteArray& bytes) : m_bytes(bytes) {}
+    WipeAtScopeEnd(const WipeAtScopeEnd&) = delete;
+    WipeAtScopeEnd& operator=(const WipeAtScopeEnd&) = delete;
+    ~WipeAtScopeEnd() { wipe(m_bytes); }
+
+private:
+    QByteArray& m_bytes;
+};
 
 // Key material of a fixed size that is wiped when it goes out of scope.
 template <std::size_t N> class SecretBytes
@@ -36,6 +81,33 @@ public:
 
 private:
     std::array<unsigned char, N> m_bytes{};
+};
+
+// A password as typed: a QString whose characters are wiped when the last SecretString that
+// holds them goes. Made from a QString without copying a character, and copied the same way,
+// so it shares the characters of the QString it was made from; while anything else still holds
+// them (a line edit's text, a caller's QString), they are that holder's and are not wiped.
+// Assigning wipes the text held before, under the same rule.
+class SecretString
+{
+public:
+    SecretString() = default;
+    SecretString(QString text) noexcept : m_text(std::move(text)) {}
+    SecretString(const SecretString& other) = default;
+    SecretString(SecretString&& other) noexcept = default;
+    // The old text goes with other, which wipes it.
+    SecretString& operator=(SecretString other) noexcept
+    {
+        m_text.swap(other.m_text);
+        return *this;
+    }
+    ~SecretString() { wipe(m_text); }
+
+    const QString& text() const { return m_text; }
+    QStringView view() const { return m_text; }
+
+private:
+    QString m_text;
 };
 
 } // namespace virellock::dataops

@@ -9,4 +9,8 @@ namespace virellock {
 // Chinese input method types.
 QString RemoveAllSpaces(QStringView text);
 
+// Whether the text is nothing but those blanks (or empty): RemoveAllSpaces(text) would be
+// empty. It copies nothing, so it suits a password.
+bool IsAllSpaces(QStringView text);
+
 } // namespace virellock
