@@ -119,7 +119,7 @@ void TestQtHostServices::inputBox()
     QFETCH(QString, typed);
     QFETCH(QString, shown);
 
-    QString title, label, displayed;
+    QString title, label, displayed, heldText, heldDisplay;
     whenModalShows([&](QWidget* modal) {
         auto* dialog = qobject_cast<QInputDialog*>(modal);
         QVERIFY(dialog);
@@ -129,7 +129,11 @@ void TestQtHostServices::inputBox()
         QVERIFY(edit);
         QVERIFY(edit->text().isEmpty());
         typeText(edit, typed);
-        displayed = edit->displayText();
+        // A copy of its own: the host wipes the line edit's buffers, for all who share them.
+        const QString display = edit->displayText();
+        displayed = QString(display.constData(), display.size());
+        heldText = edit->text();
+        heldDisplay = display;
         accept ? dialog->accept() : dialog->reject();
     });
     const auto result = m_services.InputBox(QStringLiteral("请输入密码:\r\n\r\n提示"),
@@ -140,6 +144,9 @@ void TestQtHostServices::inputBox()
     QCOMPARE(result.has_value(), accept);
     if (accept)
         QCOMPARE(*result, typed);
+    // The text and its display were wiped before the dialog went: what shares them reads zeros.
+    QCOMPARE(heldText, QString(typed.size(), QChar(0)));
+    QCOMPARE(heldDisplay, QString(shown.size(), QChar(0)));
 }
 
 void TestQtHostServices::longPromptWraps()

@@ -1,5 +1,6 @@
 #include "qt_host_services.h"
 
+#include "host/data_ops/secure_wipe.h"
 #include "progress_runner.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -67,9 +69,22 @@ std::optional<QString> QtHostServices::InputBox(const QString& prompt, const QSt
         label->setTextFormat(Qt::PlainText);
         label->setMaximumWidth(std::min(420, screenWidth - 40));
     }
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    return dialog.textValue();
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    // The caller gets a copy of its own, and the buffers behind the dialog are wiped before it
+    // goes: the text its line edit and the dialog share, and, for a prompt that shows what is
+    // typed, the line edit's copy for display (a password box displays only its mask). What
+    // Qt keeps beyond these, out of our reach, is listed in secure_wipe.h.
+    std::optional<QString> typed;
+    if (accepted) {
+        const QString text = dialog.textValue();
+        typed = QString(text.constData(), text.size());
+    }
+    dataops::wipeForAllHolders(dialog.textValue());
+    if (const auto* edit = dialog.findChild<QLineEdit*>()) {
+        dataops::wipeForAllHolders(edit->text());
+        dataops::wipeForAllHolders(edit->displayText());
+    }
+    return typed;
 }
 
 std::optional<QStringList> QtHostServices::ChooseFiles(const FileDialogSpec& spec)
