@@ -1,5 +1,7 @@
 #include "file_pipeline.h"
 
+#include "host/data_ops/secure_wipe.h"
+
 #include <utility>
 
 namespace virellock {
@@ -27,6 +29,7 @@ JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
 
     const qint64 total = length ? *length : source.size() - source.pos();
     QByteArray buffer(kPieceSize, Qt::Uninitialized);
+    const dataops::WipeAtScopeEnd wipeBuffer(buffer); // the plain text, when compressing
     qint64 done = 0;
     for (;;) {
         if (progress && !progress(done, total))
@@ -75,6 +78,7 @@ CheckedOutput::~CheckedOutput()
 {
     if (m_pool)
         m_pool->waitForDone();
+    dataops::wipe(m_buffer);
 }
 
 bool CheckedOutput::write(QByteArrayView piece)
@@ -98,6 +102,7 @@ bool CheckedOutput::finish()
 bool CheckedOutput::writeBuffer()
 {
     if (!m_writer || m_buffer.isEmpty()) {
+        dataops::wipe(m_buffer);
         m_buffer.resize(0);
         return true;
     }
@@ -112,10 +117,13 @@ bool CheckedOutput::writeBuffer()
     if (!m_writer->flush() || !m_beforeVerify.run(*m_writer))
         return false;
     AtomicFileWriter* writer = m_writer;
-    m_checks.push_back(submitToPool(*m_pool, [writer, offset, written = std::move(written)] {
-        QByteArray readBack(written.size(), Qt::Uninitialized);
-        return writer->readAt(offset, readBack.data(), readBack.size()) && readBack == written;
-    }));
+    m_checks.push_back(
+        submitToPool(*m_pool, [writer, offset, written = std::move(written)]() mutable {
+            const dataops::WipeAtScopeEnd wipeWritten(written);
+            QByteArray readBack(written.size(), Qt::Uninitialized);
+            const dataops::WipeAtScopeEnd wipeReadBack(readBack);
+            return writer->readAt(offset, readBack.data(), readBack.size()) && readBack == written;
+        }));
     // A few pieces in flight keep the worker busy without holding much memory.
     return collectChecks(4);
 }

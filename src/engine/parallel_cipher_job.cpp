@@ -1,6 +1,7 @@
 #include "parallel_cipher_job.h"
 
 #include "engine/worker_tasks.h"
+#include "host/data_ops/secure_wipe.h"
 
 #include <QThread>
 #include <QThreadPool>
@@ -23,6 +24,14 @@ constexpr int kMaxChunksInFlight = 32;
 
 struct Chunk
 {
+    // One of the two is plain text: the input when sealing, the output when opening. Wiping
+    // both costs a small part of the cipher's time.
+    ~Chunk()
+    {
+        dataops::wipe(input);
+        dataops::wipe(output);
+    }
+
     quint64 index = 0;
     bool last = false;
     QByteArray input;
@@ -98,12 +107,15 @@ private:
     [[nodiscard]] bool verify(const Chunk& chunk) const
     {
         Q_ASSERT(m_job.writer && chunk.writtenAt >= 0);
+        // Plain text: what an opened chunk reads back as, what a sealed one reopens to.
         QByteArray readBack(chunk.output.size(), Qt::Uninitialized);
+        const dataops::WipeAtScopeEnd wipeReadBack(readBack);
         if (!m_job.writer->readAt(chunk.writtenAt, readBack.data(), readBack.size()))
             return false;
         if (!m_job.encrypt)
             return readBack == chunk.output;
         QByteArray reopened;
+        const dataops::WipeAtScopeEnd wipeReopened(reopened);
         return m_job.cipher->open(chunk.index, chunk.last, readBack, reopened) &&
                reopened == chunk.input;
     }

@@ -1,5 +1,7 @@
 #include "zstd_stream.h"
 
+#include "secure_wipe.h"
+
 #include <QThread>
 
 // For ZSTD_getFrameHeader(), exported by every libzstd 1.5.
@@ -75,6 +77,8 @@ public:
     explicit DecompressStream(ZstdPtr<ZSTD_DCtx> context)
         : m_context(std::move(context)), m_buffer(qsizetype(ZSTD_DStreamOutSize()), '\0')
     {}
+    // The buffer holds the last pieces of plain text it handed to the sink.
+    ~DecompressStream() override { wipe(m_buffer); }
 
     bool update(QByteArrayView input, const ByteSink& sink) override
     {
