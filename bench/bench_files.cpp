@@ -39,14 +39,14 @@ QByteArray digestOf(const QString& path)
     return digest.result();
 }
 
-JobOutcome decrypt(const QString& path, int method, const JobOptions& options)
+JobResult decrypt(const QString& path, int method, const JobOptions& options)
 {
     const Method m = *methodFromIndex(method);
     if (!isEnhanced(m))
         return decryptStandardFile(path, *cipherOf(m), kPassword, options);
     const auto record = readEnhancedRecordFile(path);
     if (!record || !dataops::verifyPasswordCheck(record->password_check, kPassword))
-        return JobOutcome::BadInput;
+        return {JobOutcome::BadInput, JobStep::Content, QStringLiteral("not this password's")};
     return restoreEnhancedFile(path, m, *record, kPassword, options);
 }
 
@@ -93,15 +93,16 @@ int main(int argc, char* argv[])
         }
         QElapsedTimer timer;
         timer.start();
-        const JobOutcome encrypted =
+        const JobResult encrypted =
             encryptFile(work, method, kPassword, QStringLiteral("hint"), options);
         const double encryptSeconds = double(timer.nsecsElapsed()) / 1e9;
         timer.restart();
-        const JobOutcome decrypted = decrypt(work, method, options);
+        const JobResult decrypted = decrypt(work, method, options);
         const double decryptSeconds = double(timer.nsecsElapsed()) / 1e9;
-        if (encrypted != JobOutcome::Done || decrypted != JobOutcome::Done ||
-            digestOf(work) != expected) {
-            std::fprintf(stderr, "method %d did not round-trip\n", method);
+        if (!encrypted.done() || !decrypted.done() || digestOf(work) != expected) {
+            const JobResult& failed = encrypted.done() ? decrypted : encrypted;
+            std::fprintf(stderr, "method %d did not round-trip: %s (%s)\n", method,
+                         qPrintable(describe(failed.step)), qPrintable(failed.detail));
             QFile::remove(work);
             return 1;
         }

@@ -49,9 +49,12 @@ struct OutcomeMessages
     QString failed;
 };
 
-inline void reportOutcome(HostServices& host, JobOutcome outcome, const OutcomeMessages& texts)
+// The job's result is logged with its reason; the user's message says only how it ended.
+inline void reportOutcome(HostServices& host, const char* command, const QString& path,
+                          const JobResult& result, const OutcomeMessages& texts)
 {
-    switch (outcome) {
+    logJobResult(command, path, result);
+    switch (result.outcome) {
     case JobOutcome::Done:
         host.ShowMessageBox(texts.succeeded, MessageStyle::Information, messages::successTitle());
         return;
@@ -67,13 +70,14 @@ inline void reportOutcome(HostServices& host, JobOutcome outcome, const OutcomeM
     }
 }
 
-// Runs job (JobOptions -> JobOutcome) through host.RunWithProgress() under the given title,
+// Runs job (JobOptions -> JobResult) through host.RunWithProgress() under the given title,
 // with the dialog's Cancel added to the options' own progress callback.
 template <typename Job>
-JobOutcome runWithProgress(HostServices& host, const QString& title, const JobOptions& options,
-                           Job job)
+JobResult runWithProgress(HostServices& host, const QString& title, const JobOptions& options,
+                          Job job)
 {
-    JobOutcome outcome = JobOutcome::WriteFailed;
+    JobResult outcome{JobOutcome::WriteFailed, JobStep::None,
+                      QStringLiteral("the host did not run the job")};
     host.RunWithProgress(
         title, [&](const ProgressReport& report) { outcome = job(withProgress(options, report)); });
     return outcome;

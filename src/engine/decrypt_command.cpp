@@ -14,11 +14,11 @@ using dataops::SecretString;
 // The progress dialog's title: the name of the link that started the command.
 const QString kTitle = QStringLiteral("解密文件");
 
-void report(HostServices& host, JobOutcome outcome)
+void report(HostServices& host, const QString& path, const JobResult& result)
 {
     // Unreadable, foreign, damaged, or read with the wrong password or method: not ours.
     reportOutcome(
-        host, outcome,
+        host, "decrypt", path, result,
         {messages::decryptSucceeded(), messages::notOurFile(), messages::decryptFailed()});
 }
 
@@ -58,7 +58,7 @@ void runDecryptCommand(const DecryptInputs& inputs, HostServices& host, const Jo
             askPassword(host, messages::standardPrompt(), InputMode::Plain);
         if (!password)
             return;
-        report(host, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
+        report(host, path, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
                    return decryptStandardFile(path, *cipherOf(*method), password->text(), job);
                }));
         return;
@@ -66,6 +66,9 @@ void runDecryptCommand(const DecryptInputs& inputs, HostServices& host, const Jo
 
     const std::optional<EnhancedRecord> record = readEnhancedRecordFile(path);
     if (!record) {
+        logJobResult("decrypt", path,
+                     {JobOutcome::BadInput, JobStep::Record,
+                      QStringLiteral("not exactly three values within their bounds")});
         showError(host, messages::notOurFile());
         return;
     }
@@ -74,10 +77,11 @@ void runDecryptCommand(const DecryptInputs& inputs, HostServices& host, const Jo
     if (!password)
         return;
     if (!dataops::verifyPasswordCheck(record->password_check, password->view())) {
+        logJobResult("decrypt", path, {JobOutcome::BadInput, JobStep::PasswordCheck});
         showError(host, messages::wrongPassword());
         return;
     }
-    report(host, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
+    report(host, path, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
                return restoreEnhancedFile(path, *method, *record, password->text(), job);
            }));
 }

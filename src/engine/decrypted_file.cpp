@@ -13,44 +13,69 @@ using namespace dataops;
 
 namespace {
 
-// Turns a range of the file (all of it when none is given) into its new content. Writes
-// nothing, not even a temporary file, unless the whole range turns out good.
+// Turns the payload of a file (all of it for a standard method) into the file's new content.
+// Authenticated plain text goes to a temporary file beside the file as it is restored, chunk by
+// chunk; only when all of it was good and reads back right does it replace the file. On any
+// failure the temporary file is removed and the file stays as it was.
 class Rewrite
 {
 public:
-    Rewrite(const QString& path, std::optional<FileRange> range) : m_source(path), m_writer(path)
+    // record: the one the password was checked against, for an enhanced method; the file must
+    // still hold exactly it, byte for byte, or someone replaced the file meanwhile.
+    Rewrite(const QString& path, const EnhancedRecord* record) : m_source(path), m_writer(path)
     {
         if (!m_source.open(QIODevice::ReadOnly) || m_source.isSequential()) {
-            m_outcome = JobOutcome::SourceUnreadable;
+            m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, m_source.errorString()};
             return;
         }
-        m_range = range.value_or(FileRange{0, m_source.size()});
-        // The file must still be what the record described.
-        if (m_range.offset + m_range.size != m_source.size() || !m_source.seek(m_range.offset))
-            m_outcome = JobOutcome::BadInput;
-        else
-            m_writable = m_writer.open();
+        m_range = {0, m_source.size()};
+        if (record) {
+            const std::optional<EnhancedRecord> now = readEnhancedRecord(m_source);
+            if (!now || now->head != record->head ||
+                now->payload.offset != record->payload.offset ||
+                now->payload.size != record->payload.size) {
+                m_failure = {JobOutcome::WriteFailed, JobStep::RecordChanged,
+                             QStringLiteral("the file no longer holds the record that was read")};
+                return;
+            }
+            m_range = record->payload;
+        }
+        if (!m_source.seek(m_range.offset)) {
+            m_failure = {JobOutcome::SourceUnreadable, JobStep::ReadFile, m_source.errorString()};
+            return;
+        }
+        m_writable = m_writer.open();
+        if (!m_writable)
+            m_cannotWrite = {JobOutcome::WriteFailed,
+                             isReadOnlyFile(path) ? JobStep::RefusedFile
+                                                  : JobStep::OpenTemporaryFile,
+                             m_writer.errorString()};
     }
 
-    std::optional<JobOutcome> failure() const { return m_outcome; }
+    const JobResult& failure() const { return m_failure; }
     QFile& source() { return m_source; }
     qint64 size() const { return m_range.size; }
     // Null for a file that cannot be rewritten: the work then only tells good input from bad.
     AtomicFileWriter* writer() { return m_writable ? &m_writer : nullptr; }
 
-    JobOutcome finish(JobOutcome transformed)
+    JobResult finish(const JobResult& transformed)
     {
-        if (transformed != JobOutcome::Done)
+        if (!transformed.done())
             return transformed;
         // What was added to the file while it was read would be lost.
         if (m_source.size() != m_range.offset + m_range.size || !m_source.atEnd())
-            return JobOutcome::WriteFailed;
+            return {JobOutcome::WriteFailed, JobStep::FileChanged,
+                    QStringLiteral("the file holds %1 bytes, %2 were read")
+                        .arg(m_source.size())
+                        .arg(m_range.offset + m_range.size)};
         if (!m_writable)
-            return JobOutcome::WriteFailed;
+            return m_cannotWrite;
         // Windows cannot replace a file that is still open without delete sharing, as Qt
         // opens it.
         m_source.close();
-        return m_writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;
+        if (!m_writer.commit())
+            return {JobOutcome::WriteFailed, JobStep::Replace, m_writer.errorString()};
+        return JobOutcome::Done;
     }
 
 private:
@@ -58,22 +83,23 @@ private:
     AtomicFileWriter m_writer;
     FileRange m_range;
     bool m_writable = false;
-    std::optional<JobOutcome> m_outcome;
+    JobResult m_failure;
+    JobResult m_cannotWrite;
 };
 
-JobOutcome decryptRange(const QString& path, std::optional<FileRange> range,
-                        CipherAlgorithm algorithm, const QString& password,
-                        const JobOptions& options)
+JobResult decryptRange(const QString& path, const EnhancedRecord* record, CipherAlgorithm algorithm,
+                       const QString& password, const JobOptions& options)
 {
-    Rewrite rewrite(path, range);
-    if (rewrite.failure())
-        return *rewrite.failure();
+    Rewrite rewrite(path, record);
+    if (!rewrite.failure().done())
+        return rewrite.failure();
     const QByteArray salt = rewrite.source().read(kSaltSize);
     if (salt.size() != kSaltSize)
-        return JobOutcome::BadInput;
+        return {JobOutcome::BadInput, JobStep::Content, QStringLiteral("too short for a salt")};
     const std::optional<ChunkCipher> cipher = ChunkCipher::fromPassword(algorithm, password, salt);
     if (!cipher)
-        return JobOutcome::WriteFailed;
+        return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
+                QStringLiteral("the keys could not be derived")};
     CipherJob job;
     job.cipher = &*cipher;
     job.encrypt = false;
@@ -84,21 +110,25 @@ JobOutcome decryptRange(const QString& path, std::optional<FileRange> range,
     return rewrite.finish(runCipherJob(job, options));
 }
 
-JobOutcome decompressRange(const QString& path, FileRange range, const JobOptions& options)
+JobResult decompressRange(const QString& path, const EnhancedRecord& record,
+                          const JobOptions& options)
 {
-    Rewrite rewrite(path, range);
-    if (rewrite.failure())
-        return *rewrite.failure();
+    Rewrite rewrite(path, &record);
+    if (!rewrite.failure().done())
+        return rewrite.failure();
     const std::unique_ptr<StreamTransform> transform = makeDecompressStream();
     if (!transform)
-        return JobOutcome::WriteFailed;
+        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
+                QStringLiteral("the decompressor could not be set up")};
     CheckedOutput output(rewrite.writer(), options);
-    JobOutcome outcome = pumpThrough(
+    JobResult result = pumpThrough(
         rewrite.source(), rewrite.size(), *transform,
         [&output](QByteArrayView piece) { return output.write(piece); }, nullptr, options.progress);
-    if (outcome == JobOutcome::Done && !output.finish())
-        outcome = JobOutcome::WriteFailed;
-    return rewrite.finish(outcome);
+    if (result.outcome == JobOutcome::WriteFailed)
+        result = output.failure();
+    if (result.done())
+        result = output.finish();
+    return rewrite.finish(result);
 }
 
 } // namespace
@@ -111,18 +141,18 @@ std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path)
     return readEnhancedRecord(file);
 }
 
-JobOutcome decryptStandardFile(const QString& path, CipherAlgorithm cipher, const QString& password,
-                               const JobOptions& options)
+JobResult decryptStandardFile(const QString& path, CipherAlgorithm cipher, const QString& password,
+                              const JobOptions& options)
 {
-    return decryptRange(path, std::nullopt, cipher, password, options);
+    return decryptRange(path, nullptr, cipher, password, options);
 }
 
-JobOutcome restoreEnhancedFile(const QString& path, Method method, const EnhancedRecord& record,
-                               const QString& password, const JobOptions& options)
+JobResult restoreEnhancedFile(const QString& path, Method method, const EnhancedRecord& record,
+                              const QString& password, const JobOptions& options)
 {
     if (const std::optional<CipherAlgorithm> cipher = cipherOf(method))
-        return decryptRange(path, record.payload, *cipher, password, options);
-    return decompressRange(path, record.payload, options);
+        return decryptRange(path, &record, *cipher, password, options);
+    return decompressRange(path, record, options);
 }
 
 } // namespace virellock

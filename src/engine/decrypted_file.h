@@ -12,16 +12,19 @@ namespace virellock {
 std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path);
 
 // Decrypts a standard-method file with the password and writes the plain content over it.
-// Every chunk is authenticated before its plain bytes are written to the temporary file, and
-// the file is replaced only when all of it was good and reads back right: a wrong password, a
-// wrong method and a damaged or foreign file all end in BadInput with the file untouched.
-JobOutcome decryptStandardFile(const QString& path, dataops::CipherAlgorithm cipher,
-                               const QString& password, const JobOptions& options = {});
+// Every chunk is authenticated before its plain bytes go to the temporary file, and the file is
+// replaced only when all of it was good and reads back right: a wrong password, a wrong method
+// and a damaged or foreign file all end in BadInput with the file untouched.
+[[nodiscard]] JobResult decryptStandardFile(const QString& path, dataops::CipherAlgorithm cipher,
+                                            const QString& password,
+                                            const JobOptions& options = {});
 
 // Restores the payload of an enhanced-method file read as record: decrypted with the password
 // for the DES and RC4 methods, decompressed for the MD5 method. The caller has checked the
-// password against the record's password_check.
-JobOutcome restoreEnhancedFile(const QString& path, Method method, const EnhancedRecord& record,
-                               const QString& password, const JobOptions& options = {});
+// password against the record's password_check; the file must still hold that record byte for
+// byte (someone may have replaced the file meanwhile), or nothing is written.
+[[nodiscard]] JobResult restoreEnhancedFile(const QString& path, Method method,
+                                            const EnhancedRecord& record, const QString& password,
+                                            const JobOptions& options = {});
 
 } // namespace virellock

@@ -28,13 +28,13 @@ void runEncryptCommand(const EncryptInputs& inputs, HostServices& host, const Jo
     if (!path)
         return;
 
-    const JobOutcome outcome =
+    const JobResult result =
         runWithProgress(host, QStringLiteral("加密文件"), options, [&](const JobOptions& job) {
             return encryptFile(*path, inputs.methodIndex, inputs.password.text(), inputs.hint, job);
         });
-    // The message does not say why encrypting failed.
+    // The message does not say why encrypting failed; the log does.
     reportOutcome(
-        host, outcome,
+        host, "encrypt", *path, result,
         {messages::encryptSucceeded(), messages::encryptFailed(), messages::encryptFailed()});
 }
 

@@ -6,6 +6,7 @@
 #include "host/data_ops/key_derivation.h"
 #include "host/data_ops/password_check.h"
 #include "host/data_ops/zstd_stream.h"
+#include "host/host_services/file_services.h"
 #include "host/host_services/typed_data.h"
 
 #include <QBuffer>
@@ -36,22 +37,32 @@ std::optional<EnhancedRecord> readEnhancedRecord(QIODevice& device)
     if (!payloadSize || device.pos() + *payloadSize != device.size())
         return std::nullopt;
     record.payload = {device.pos(), *payloadSize};
+    // The head as it lies in the file, bounded by the small fields' limits above.
+    if (!device.seek(0))
+        return std::nullopt;
+    record.head = device.read(record.payload.offset);
+    if (record.head.size() != record.payload.offset)
+        return std::nullopt;
     return record;
 }
 
 namespace {
 
 // DES and RC4: the salt, then the chunks sealed on all cores, each checked as it is written.
-JobOutcome encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorithm algorithm,
-                         const QString& password, QByteArray& salt, const JobOptions& options)
+JobResult encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorithm algorithm,
+                        const QString& password, QByteArray& salt, const JobOptions& options)
 {
     const std::optional<QByteArray> randomSalt = randomBytes(kSaltSize);
     if (!randomSalt)
-        return JobOutcome::WriteFailed;
+        return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
+                QStringLiteral("no random bytes for the salt")};
     salt = *randomSalt;
     const std::optional<ChunkCipher> cipher = ChunkCipher::fromPassword(algorithm, password, salt);
-    if (!cipher || writer.device().write(salt) != kSaltSize)
-        return JobOutcome::WriteFailed;
+    if (!cipher)
+        return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
+                QStringLiteral("the keys could not be derived")};
+    if (writer.device().write(salt) != kSaltSize)
+        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
     CipherJob job;
     job.cipher = &*cipher;
     job.encrypt = true;
@@ -59,47 +70,71 @@ JobOutcome encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorith
     job.length = source.size();
     job.writer = &writer;
     job.threads = options.threads;
-    const JobOutcome outcome = runCipherJob(job, options);
+    const JobResult sealed = runCipherJob(job, options);
     // A file that grew while it was read would lose what was added: refuse to replace it.
-    if (outcome == JobOutcome::Done && (source.size() != job.length || !source.atEnd()))
-        return JobOutcome::SourceUnreadable;
-    return outcome;
+    if (sealed.done() && (source.size() != job.length || !source.atEnd()))
+        return {JobOutcome::SourceUnreadable, JobStep::FileChanged,
+                QStringLiteral("%1 bytes were read, the file now holds %2")
+                    .arg(job.length)
+                    .arg(source.size())};
+    return sealed;
 }
 
 // The MD5 method: one zstd frame from zstd's own worker threads.
-JobOutcome compressWhole(QFile& source, AtomicFileWriter& writer, Sha256& plainDigest,
-                         const JobOptions& options)
+JobResult compressWhole(QFile& source, AtomicFileWriter& writer, Sha256& plainDigest,
+                        const JobOptions& options)
 {
-    const std::unique_ptr<StreamTransform> compress = makeCompressStream(source.size());
+    const qint64 length = source.size();
+    const std::unique_ptr<StreamTransform> compress = makeCompressStream(length);
     if (!compress)
-        return JobOutcome::WriteFailed;
-    const JobOutcome pumped = pumpThrough(source, std::nullopt, *compress, writeTo(writer.device()),
-                                          &plainDigest, options.progress);
-    // A compressor refuses input only when the file changed size while it was read.
-    return pumped == JobOutcome::BadInput ? JobOutcome::WriteFailed : pumped;
+        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
+                QStringLiteral("the compressor could not be set up")};
+    const JobResult pumped = pumpThrough(source, length, *compress, writeTo(writer.device()),
+                                         &plainDigest, options.progress);
+    if (pumped.step == JobStep::WriteTemporaryFile)
+        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
+    if (!pumped.done())
+        return pumped;
+    // A file that grew while it was read would lose what was added: refuse to replace it.
+    if (source.size() != length || !source.atEnd())
+        return {JobOutcome::WriteFailed, JobStep::FileChanged,
+                QStringLiteral("%1 bytes were read, the file now holds %2")
+                    .arg(length)
+                    .arg(source.size())};
+    return pumped;
 }
 
-bool startsWith(AtomicFileWriter& writer, const QByteArray& prefix)
+JobResult startsWith(AtomicFileWriter& writer, const QByteArray& prefix)
 {
     QByteArray readBack(prefix.size(), Qt::Uninitialized);
-    return writer.flush() && writer.readAt(0, readBack.data(), readBack.size()) &&
-           readBack == prefix;
+    if (!writer.flush() || !writer.readAt(0, readBack.data(), readBack.size()) ||
+        readBack != prefix)
+        return {JobOutcome::WriteFailed, JobStep::ReadBack,
+                QStringLiteral("the record head or the salt did not read back as written")};
+    return JobOutcome::Done;
 }
 
 } // namespace
 
-JobOutcome encryptFile(const QString& path, int methodIndex, const QString& password,
-                       const QString& hint, const JobOptions& options)
+JobResult encryptFile(const QString& path, int methodIndex, const QString& password,
+                      const QString& hint, const JobOptions& options)
 {
     const std::optional<Method> method = methodFromIndex(methodIndex);
     if (!method)
-        return JobOutcome::BadInput;
+        return {JobOutcome::BadInput, JobStep::None, QStringLiteral("no such method")};
     QFile source(path);
     if (!source.open(QIODevice::ReadOnly) || source.isSequential())
-        return JobOutcome::SourceUnreadable;
+        return {JobOutcome::SourceUnreadable, JobStep::OpenFile, source.errorString()};
+    // The rewrite gives the chosen name a new file: the file's other names would keep the
+    // plain text.
+    if (const int names = hardLinkCount(path); names > 1)
+        return {JobOutcome::WriteFailed, JobStep::RefusedFile,
+                QStringLiteral("the file has %1 names (hard links)").arg(names)};
     AtomicFileWriter writer(path);
     if (!writer.open())
-        return JobOutcome::WriteFailed;
+        return {JobOutcome::WriteFailed,
+                isReadOnlyFile(path) ? JobStep::RefusedFile : JobStep::OpenTemporaryFile,
+                writer.errorString()};
 
     // The enhanced record's first two values and the payload's length, which is patched in
     // once the payload is written.
@@ -107,25 +142,29 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const QString& pass
     if (isEnhanced(*method)) {
         const auto check = makePasswordCheck(password);
         if (!check)
-            return JobOutcome::WriteFailed;
+            return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
+                    QStringLiteral("the password check could not be made")};
         passwordCheck = *check;
         const QByteArray head = enhancedRecordHead(passwordCheck, hint, 0);
         if (writer.device().write(head) != head.size())
-            return JobOutcome::WriteFailed;
+            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
     }
     const qint64 payloadStart = writer.device().pos();
 
     const std::optional<CipherAlgorithm> cipher = cipherOf(*method);
     QByteArray salt;
     Sha256 plainDigest;
-    const JobOutcome written = cipher
-                                   ? encryptChunks(source, writer, *cipher, password, salt, options)
-                                   : compressWhole(source, writer, plainDigest, options);
-    if (written != JobOutcome::Done)
+    const JobResult written = cipher
+                                  ? encryptChunks(source, writer, *cipher, password, salt, options)
+                                  : compressWhole(source, writer, plainDigest, options);
+    if (!written.done())
         return written;
     // Exactly what the chunks seal to, or something was lost or written twice.
     if (cipher && writer.device().pos() - payloadStart != sealedSize(*cipher, source.size()))
-        return JobOutcome::WriteFailed;
+        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
+                QStringLiteral("%1 bytes were written where the chunks seal to %2")
+                    .arg(writer.device().pos() - payloadStart)
+                    .arg(sealedSize(*cipher, source.size()))};
 
     QByteArray head;
     if (isEnhanced(*method)) {
@@ -134,28 +173,33 @@ JobOutcome encryptFile(const QString& path, int methodIndex, const QString& pass
         if (!writer.device().seek(payloadStart - kTypedLengthSize) ||
             !writeTypedLength(writer.device(), payloadEnd - payloadStart) ||
             !writer.device().seek(payloadEnd))
-            return JobOutcome::WriteFailed;
+            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
     }
     if (options.verifyBeforeReplacing) {
         // The chunks were checked as they were written; what precedes them is checked here.
         // The compressed frame is checked whole, by decompressing what reads back.
-        const std::unique_ptr<StreamTransform> decompress =
-            cipher ? nullptr : makeDecompressStream();
-        const JobOutcome checked =
-            cipher ? (startsWith(writer, head + salt) ? JobOutcome::Done : JobOutcome::WriteFailed)
-            : decompress ? verifyWritten(writer, head, *decompress, plainDigest.result(), options)
-                         : JobOutcome::WriteFailed;
-        if (checked != JobOutcome::Done)
+        JobResult checked = JobOutcome::Done;
+        if (cipher) {
+            checked = startsWith(writer, head + salt);
+        } else if (const std::unique_ptr<StreamTransform> decompress = makeDecompressStream()) {
+            checked = verifyWritten(writer, head, *decompress, plainDigest.result(), options);
+        } else {
+            checked = {JobOutcome::WriteFailed, JobStep::ReadBack,
+                       QStringLiteral("the decompressor could not be set up")};
+        }
+        if (!checked.done())
             return checked;
     }
     // Windows cannot replace a file that is still open without delete sharing, as Qt opens it.
     source.close();
-    return writer.commit() ? JobOutcome::Done : JobOutcome::WriteFailed;
+    if (!writer.commit())
+        return {JobOutcome::WriteFailed, JobStep::Replace, writer.errorString()};
+    return JobOutcome::Done;
 }
 
 bool EncryptFile(const QString& path, int method, const QString& password, const QString& hint)
 {
-    return encryptFile(path, method, password, hint) == JobOutcome::Done;
+    return encryptFile(path, method, password, hint).done();
 }
 
 } // namespace virellock

@@ -30,6 +30,9 @@ struct EnhancedRecord
     QByteArray password_check;
     QString hint;
     FileRange payload;
+    // The record's bytes before the payload, exactly as read: what the password was checked
+    // against must still be what is restored.
+    QByteArray head;
 };
 
 // Upper bounds for the two small fields, so that a foreign file cannot make the reader
@@ -49,8 +52,10 @@ std::optional<EnhancedRecord> readEnhancedRecord(QIODevice& device);
 // and the password; the enhanced methods store the hint too, the standard ones ignore it.
 // Streams the file through a temporary file beside it, reads that back and checks it before it
 // replaces the file; on any failure or cancel the file stays as it was.
-JobOutcome encryptFile(const QString& path, int method, const QString& password,
-                       const QString& hint, const JobOptions& options = {});
+// A file with more than one name (hard links) is refused: the other names would keep the plain
+// content.
+[[nodiscard]] JobResult encryptFile(const QString& path, int method, const QString& password,
+                                    const QString& hint, const JobOptions& options = {});
 
 // The same, as a plain success or failure.
 bool EncryptFile(const QString& path, int method, const QString& password, const QString& hint);

@@ -3,8 +3,13 @@
 #include "host/host_services/host_services.h"
 
 #include <QIODevice>
+#include <QLoggingCategory>
+#include <QString>
 
 #include <functional>
+
+// File jobs log how they ended here: failures as warnings, with their step and reason.
+Q_DECLARE_LOGGING_CATEGORY(lcFileJobs)
 
 namespace virellock {
 
@@ -20,6 +25,57 @@ enum class JobOutcome
     // The new content could not be written, or did not read back as it should.
     WriteFailed,
 };
+
+// The step of a file job that failed, for the record: the user's message depends only on the
+// outcome, but the log and the tests say what went wrong.
+enum class JobStep
+{
+    None,
+    OpenFile,           // opening the file to read it
+    ReadFile,           // reading it
+    FileChanged,        // its size changed while it was read
+    RefusedFile,        // a file that may not be rewritten (read-only, several names)
+    Record,             // the file does not hold a record of the enhanced methods
+    PasswordCheck,      // the typed password does not pass the record's password check
+    RecordChanged,      // the record is no longer the one the password was checked against
+    DeriveKeys,         // the salt, the key derivation or the password check
+    OpenTemporaryFile,  // making the temporary file beside the file
+    WriteTemporaryFile, // writing the new content to it
+    Content,            // the content is not what the method reads: foreign, damaged, wrong key
+    ReadBack,           // the temporary file did not read back as it was written
+    Replace,            // flushing the temporary file and renaming it over the file
+    Cancelled,
+};
+
+// The words for a step in the log.
+QString describe(JobStep step);
+
+// How a file job ended and, when it failed, where and why: the step and the system's error
+// text or what a check found.
+struct JobResult
+{
+    JobOutcome outcome = JobOutcome::Done;
+    JobStep step = JobStep::None;
+    QString detail;
+
+    JobResult() = default;
+    // Done, or cancelled by the user: nothing else to say.
+    JobResult(JobOutcome finished) : outcome(finished)
+    {
+        Q_ASSERT(finished == JobOutcome::Done || finished == JobOutcome::Cancelled);
+        if (finished == JobOutcome::Cancelled)
+            step = JobStep::Cancelled;
+    }
+    JobResult(JobOutcome failed, JobStep failedStep, QString why = {})
+        : outcome(failed), step(failedStep), detail(std::move(why))
+    {}
+
+    [[nodiscard]] bool done() const { return outcome == JobOutcome::Done; }
+    bool operator==(JobOutcome other) const { return outcome == other; }
+};
+
+// Logs how the command's job on path ended.
+void logJobResult(const char* command, const QString& path, const JobResult& result);
 
 // Called as the work goes on with the bytes done out of the total; returning false cancels.
 using ProgressCallback = ProgressReport;

@@ -15,9 +15,9 @@ constexpr qint64 kPieceSize = qint64(1) << 20;
 
 } // namespace
 
-JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
-                       dataops::StreamTransform& transform, const ByteSink& sink,
-                       Sha256* inputDigest, const ProgressCallback& progress)
+JobResult pumpThrough(QIODevice& source, std::optional<qint64> length,
+                      dataops::StreamTransform& transform, const ByteSink& sink,
+                      Sha256* inputDigest, const ProgressCallback& progress)
 {
     Q_ASSERT(!length || *length >= 0);
     bool refused = false;
@@ -25,7 +25,13 @@ JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
         refused = !sink(piece);
         return !refused;
     };
-    const auto failure = [&] { return refused ? JobOutcome::WriteFailed : JobOutcome::BadInput; };
+    const auto failure = [&]() -> JobResult {
+        if (refused)
+            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
+                    QStringLiteral("the new content could not be written")};
+        return {JobOutcome::BadInput, JobStep::Content,
+                QStringLiteral("the data is not what the method reads")};
+    };
 
     const qint64 total = length ? *length : source.size() - source.pos();
     QByteArray buffer(kPieceSize, Qt::Uninitialized);
@@ -39,10 +45,12 @@ JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
             break;
         const qint64 read = source.read(buffer.data(), wanted);
         if (read < 0)
-            return JobOutcome::SourceUnreadable;
+            return {JobOutcome::SourceUnreadable, JobStep::ReadFile, source.errorString()};
         if (read == 0) {
-            if (length) // the file ended before the length it announced
-                return JobOutcome::BadInput;
+            // The length was measured or checked when the file was opened: it has shrunk.
+            if (length)
+                return {JobOutcome::WriteFailed, JobStep::FileChanged,
+                        QStringLiteral("it ended %1 bytes early").arg(*length - done)};
             break;
         }
         const QByteArrayView piece = QByteArrayView(buffer).first(qsizetype(read));
@@ -83,39 +91,42 @@ CheckedOutput::~CheckedOutput()
 
 bool CheckedOutput::write(QByteArrayView piece)
 {
-    while (!m_failed && !piece.isEmpty()) {
+    while (m_failure.done() && !piece.isEmpty()) {
         const qsizetype take = std::min(piece.size(), qsizetype(kPieceSize) - m_buffer.size());
         m_buffer.append(piece.first(take));
         piece = piece.sliced(take);
         if (m_buffer.size() == kPieceSize)
-            m_failed = !writeBuffer();
+            m_failure = writeBuffer();
     }
-    return !m_failed;
+    return m_failure.done();
 }
 
-bool CheckedOutput::finish()
+JobResult CheckedOutput::finish()
 {
-    m_failed = m_failed || !writeBuffer() || !collectChecks(0);
-    return !m_failed;
+    if (m_failure.done())
+        m_failure = writeBuffer();
+    if (m_failure.done())
+        m_failure = collectChecks(0);
+    return m_failure;
 }
 
-bool CheckedOutput::writeBuffer()
+JobResult CheckedOutput::writeBuffer()
 {
     if (!m_writer || m_buffer.isEmpty()) {
         dataops::wipe(m_buffer);
         m_buffer.resize(0);
-        return true;
+        return JobOutcome::Done;
     }
     QIODevice& device = m_writer->device();
     const qint64 offset = device.pos();
     if (device.write(m_buffer) != m_buffer.size())
-        return false;
+        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
     QByteArray written = std::exchange(m_buffer, {});
     m_buffer.reserve(kPieceSize);
     if (!m_pool)
-        return true;
+        return JobOutcome::Done;
     if (!m_writer->flush() || !m_beforeVerify.run(*m_writer))
-        return false;
+        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
     AtomicFileWriter* writer = m_writer;
     m_checks.push_back(
         submitToPool(*m_pool, [writer, offset, written = std::move(written)]() mutable {
@@ -128,19 +139,20 @@ bool CheckedOutput::writeBuffer()
     return collectChecks(4);
 }
 
-bool CheckedOutput::collectChecks(std::size_t keep)
+JobResult CheckedOutput::collectChecks(std::size_t keep)
 {
     while (m_checks.size() > keep) {
         if (!m_checks.front().get())
-            return false;
+            return {JobOutcome::WriteFailed, JobStep::ReadBack,
+                    QStringLiteral("the new content did not read back as written")};
         m_checks.pop_front();
     }
-    return true;
+    return JobOutcome::Done;
 }
 
-JobOutcome verifyWritten(AtomicFileWriter& writer, QByteArrayView head,
-                         dataops::StreamTransform& inverse, const QByteArray& expectedDigest,
-                         const JobOptions& options)
+JobResult verifyWritten(AtomicFileWriter& writer, QByteArrayView head,
+                        dataops::StreamTransform& inverse, const QByteArray& expectedDigest,
+                        const JobOptions& options)
 {
     if (options.beforeVerify)
         options.beforeVerify(writer.device());
@@ -169,10 +181,13 @@ JobOutcome verifyWritten(AtomicFileWriter& writer, QByteArrayView head,
     if (cancelled)
         return JobOutcome::Cancelled;
     if (!readBack || headChecked != head.size() || !inverse.finish(hash))
-        return JobOutcome::WriteFailed;
+        return {JobOutcome::WriteFailed, JobStep::ReadBack,
+                QStringLiteral("the temporary file did not read back whole and in its format")};
     const QByteArray result = digest.result();
-    return !result.isEmpty() && result == expectedDigest ? JobOutcome::Done
-                                                         : JobOutcome::WriteFailed;
+    if (result.isEmpty() || result != expectedDigest)
+        return {JobOutcome::WriteFailed, JobStep::ReadBack,
+                QStringLiteral("the temporary file restores to other content")};
+    return JobOutcome::Done;
 }
 
 } // namespace virellock

@@ -21,10 +21,10 @@ namespace virellock {
 // Reads source from its current position, length bytes or up to its end, through transform
 // into sink, hashing what was read into inputDigest when one is given. A sink that refuses a
 // piece ends the work with WriteFailed; input the transform refuses, with BadInput.
-[[nodiscard]] JobOutcome pumpThrough(QIODevice& source, std::optional<qint64> length,
-                                     dataops::StreamTransform& transform,
-                                     const dataops::ByteSink& sink, dataops::Sha256* inputDigest,
-                                     const ProgressCallback& progress);
+[[nodiscard]] JobResult pumpThrough(QIODevice& source, std::optional<qint64> length,
+                                    dataops::StreamTransform& transform,
+                                    const dataops::ByteSink& sink, dataops::Sha256* inputDigest,
+                                    const ProgressCallback& progress);
 
 // A sink that writes to a device.
 [[nodiscard]] dataops::ByteSink writeTo(QIODevice& device);
@@ -40,14 +40,15 @@ public:
     CheckedOutput(const CheckedOutput&) = delete;
     CheckedOutput& operator=(const CheckedOutput&) = delete;
 
-    // False once a write or a check has failed.
+    // False once a write or a check has failed; failure() then says why.
     [[nodiscard]] bool write(QByteArrayView piece);
     // Writes what is left and waits for every check.
-    [[nodiscard]] bool finish();
+    [[nodiscard]] JobResult finish();
+    const JobResult& failure() const { return m_failure; }
 
 private:
-    [[nodiscard]] bool writeBuffer();
-    [[nodiscard]] bool collectChecks(std::size_t keep);
+    [[nodiscard]] JobResult writeBuffer();
+    [[nodiscard]] JobResult collectChecks(std::size_t keep);
 
     AtomicFileWriter* m_writer;
     const JobOptions& m_options;
@@ -55,14 +56,14 @@ private:
     std::unique_ptr<QThreadPool> m_pool;
     std::deque<std::future<bool>> m_checks;
     BeforeVerifyOnce m_beforeVerify;
-    bool m_failed = false;
+    JobResult m_failure;
 };
 
 // Reads the temporary file back from the disk: it must start with head, byte for byte, and the
 // rest, through inverse, must hash to expectedDigest. Done, WriteFailed when it does not, or
 // Cancelled when the progress callback says so (it is told the whole job is done meanwhile).
-[[nodiscard]] JobOutcome verifyWritten(AtomicFileWriter& writer, QByteArrayView head,
-                                       dataops::StreamTransform& inverse,
-                                       const QByteArray& expectedDigest, const JobOptions& options);
+[[nodiscard]] JobResult verifyWritten(AtomicFileWriter& writer, QByteArrayView head,
+                                      dataops::StreamTransform& inverse,
+                                      const QByteArray& expectedDigest, const JobOptions& options);
 
 } // namespace virellock

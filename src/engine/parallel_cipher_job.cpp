@@ -59,11 +59,11 @@ public:
         m_pool.waitForDone();
     }
 
-    [[nodiscard]] JobOutcome run()
+    [[nodiscard]] JobResult run()
     {
         const std::optional<qint64> chunkCount = dataops::chunkCount(m_job.length, !m_job.encrypt);
         if (!chunkCount)
-            return JobOutcome::BadInput;
+            return {JobOutcome::BadInput, JobStep::Content, QStringLiteral("no sealed chunk")};
         qint64 done = 0;
         for (quint64 index = 0; index < quint64(*chunkCount); ++index) {
             if (m_options.progress && !m_options.progress(done, m_job.length))
@@ -74,20 +74,28 @@ public:
             chunk->index = index;
             chunk->last = last;
             chunk->input.resize(qsizetype(size));
-            if (size > 0 && m_job.source->read(chunk->input.data(), size) != size)
-                return JobOutcome::SourceUnreadable;
+            if (size > 0) {
+                const qint64 read = m_job.source->read(chunk->input.data(), size);
+                if (read < 0)
+                    return {JobOutcome::SourceUnreadable, JobStep::ReadFile,
+                            m_job.source->errorString()};
+                // The length was measured when the file was opened: it has shrunk since.
+                if (read != size)
+                    return {JobOutcome::WriteFailed, JobStep::FileChanged,
+                            QStringLiteral("it ended %1 bytes early").arg(size - read)};
+            }
             done += size;
             Chunk* raw = chunk.get();
             chunk->transformed = submitToPool(m_pool, [this, raw] { return transform(*raw); });
             m_transforming.push_back(std::move(chunk));
             while (int(m_transforming.size() + m_verifying.size()) > m_maxInFlight) {
-                if (const JobOutcome outcome = retireOne(); outcome != JobOutcome::Done)
-                    return outcome;
+                if (JobResult retired = retireOne(); !retired.done())
+                    return retired;
             }
         }
         while (!m_transforming.empty() || !m_verifying.empty()) {
-            if (const JobOutcome outcome = retireOne(); outcome != JobOutcome::Done)
-                return outcome;
+            if (JobResult retired = retireOne(); !retired.done())
+                return retired;
         }
         if (m_options.progress && !m_options.progress(done, m_job.length))
             return JobOutcome::Cancelled;
@@ -121,29 +129,40 @@ private:
     }
 
     // Waits for the oldest piece of work: writes a transformed chunk, or collects a check.
-    [[nodiscard]] JobOutcome retireOne()
+    [[nodiscard]] JobResult retireOne()
     {
         if (!m_verifying.empty() &&
             (m_transforming.empty() || m_verifying.front()->verified.wait_for(
                                            std::chrono::seconds(0)) == std::future_status::ready)) {
+            const quint64 index = m_verifying.front()->index;
             const bool good = m_verifying.front()->verified.get();
             m_verifying.pop_front();
-            return good ? JobOutcome::Done : JobOutcome::WriteFailed;
+            if (!good)
+                return {JobOutcome::WriteFailed, JobStep::ReadBack,
+                        QStringLiteral("chunk %1 did not read back as written").arg(index)};
+            return JobOutcome::Done;
         }
         std::unique_ptr<Chunk> chunk = std::move(m_transforming.front());
         m_transforming.pop_front();
-        if (!chunk->transformed.get())
-            return m_job.encrypt ? JobOutcome::WriteFailed : JobOutcome::BadInput;
+        if (!chunk->transformed.get()) {
+            if (m_job.encrypt)
+                return {JobOutcome::WriteFailed, JobStep::Content,
+                        QStringLiteral("chunk %1 could not be sealed").arg(chunk->index)};
+            return {JobOutcome::BadInput, JobStep::Content,
+                    QStringLiteral("chunk %1 failed authentication").arg(chunk->index)};
+        }
         if (!m_job.writer)
             return JobOutcome::Done;
         QIODevice& device = m_job.writer->device();
         chunk->writtenAt = device.pos();
         if (device.write(chunk->output) != chunk->output.size() || !m_job.writer->flush())
-            return JobOutcome::WriteFailed;
+            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
+                    m_job.writer->errorString()};
         if (!m_options.verifyBeforeReplacing)
             return JobOutcome::Done;
         if (!m_beforeVerify.run(*m_job.writer))
-            return JobOutcome::WriteFailed;
+            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
+                    m_job.writer->errorString()};
         Chunk* raw = chunk.get();
         chunk->verified = submitToPool(m_pool, [this, raw] { return verify(*raw); });
         m_verifying.push_back(std::move(chunk));
@@ -161,13 +180,13 @@ private:
 
 } // namespace
 
-JobOutcome runCipherJob(const CipherJob& job, const JobOptions& options)
+JobResult runCipherJob(const CipherJob& job, const JobOptions& options)
 {
     // The callers fill the job from files they have opened and measured: a missing member or a
     // negative length is a mistake in the program. A release build still refuses the job.
     Q_ASSERT(job.cipher && job.source && job.length >= 0);
     if (!job.cipher || !job.source || job.length < 0)
-        return JobOutcome::BadInput;
+        return {JobOutcome::BadInput, JobStep::Content, QStringLiteral("incomplete job")};
     CipherPipeline pipeline(job, options);
     return pipeline.run();
 }

@@ -26,6 +26,6 @@ struct CipherJob
     int threads = 0; // 0: one per core
 };
 
-[[nodiscard]] JobOutcome runCipherJob(const CipherJob& job, const JobOptions& options);
+[[nodiscard]] JobResult runCipherJob(const CipherJob& job, const JobOptions& options);
 
 } // namespace virellock

@@ -2,6 +2,7 @@
 #include "engine/encrypt_command.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
+#include "support/job_log.h"
 #include "support/scripted_host_services.h"
 #include "support/test_bytes.h"
 
@@ -67,6 +68,8 @@ private slots:
     void silentEnds();
     void noMethodSelected();
     void readOnlyFile();
+    void fileReplacedWhilePrompting_data();
+    void fileReplacedWhilePrompting();
 
 private:
     // Encrypts the file through the encrypt command.
@@ -217,6 +220,7 @@ void TestDecryptCommand::foreignInput_data()
     QTest::addColumn<int>("method");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<ShownMessage>("expected");
+    QTest::addColumn<QString>("reason");
 
     QFile png(QStringLiteral(VIRELLOCK_TEST_DATA_DIR "/../../resources/icons/virellock-32.png"));
     QVERIFY(png.open(QIODevice::ReadOnly));
@@ -225,24 +229,32 @@ void TestDecryptCommand::foreignInput_data()
     const QByteArray zip = QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0');
     for (int method = 0; method < 5; ++method) {
         const QByteArray& mine = m_encrypted[method];
-        auto row = [&](const char* what, const QByteArray& content, const ShownMessage& expected) {
-            QTest::addRow("method %d, %s", method, what) << method << content << expected;
+        auto row = [&](const char* what, const QByteArray& content, const ShownMessage& expected,
+                       const char* reason) {
+            QTest::addRow("method %d, %s", method, what)
+                << method << content << expected << QString::fromLatin1(reason);
         };
-        row("random bytes", patternBytes(5000, 4), kNotOurs);
-        row("PNG image", pngBytes, kNotOurs);
-        row("ZIP archive", zip, kNotOurs);
-        row("empty file", QByteArray(), kNotOurs);
-        row("shorter than a record", QByteArray("\x05\0\0\0\0\0\0\0ab", 10), kNotOurs);
-        row("truncated", mine.chopped(1), kNotOurs);
-        row("byte appended", mine + 'x', kNotOurs);
-        row("bit flipped near the end", flipBit(mine, mine.size() - 3), kNotOurs);
+        // The standard methods find out while deciphering; the enhanced ones already when
+        // reading the record, unless the damage lies inside a well-formed one.
+        const char* shape =
+            method < 2 ? "the content is not what the method reads" : "reading the record";
+        const char* content = "the content is not what the method reads";
+        row("random bytes", patternBytes(5000, 4), kNotOurs, shape);
+        row("PNG image", pngBytes, kNotOurs, shape);
+        row("ZIP archive", zip, kNotOurs, shape);
+        row("empty file", QByteArray(), kNotOurs, shape);
+        row("shorter than a record", QByteArray("\x05\0\0\0\0\0\0\0ab", 10), kNotOurs, shape);
+        row("truncated", mine.chopped(1), kNotOurs, shape);
+        row("byte appended", mine + 'x', kNotOurs, shape);
+        row("bit flipped near the end", flipBit(mine, mine.size() - 3), kNotOurs, content);
         // In the middle of the payload: the enhanced records' payload follows 84 bytes of check,
         // hint and lengths.
         const qsizetype payloadStart = method < 2 ? 0 : 84;
-        row("bit flipped in the payload", flipBit(mine, (payloadStart + mine.size()) / 2),
-            kNotOurs);
+        row("bit flipped in the payload", flipBit(mine, (payloadStart + mine.size()) / 2), kNotOurs,
+            content);
         if (method >= 2) // the password check itself damaged: it no longer matches
-            row("password check damaged", flipBit(mine, 8 + 20), kWrongPassword);
+            row("password check damaged", flipBit(mine, 8 + 20), kWrongPassword,
+                "checking the password");
     }
 }
 
@@ -251,10 +263,14 @@ void TestDecryptCommand::foreignInput()
     QFETCH(int, method);
     QFETCH(QByteArray, content);
     QFETCH(ShownMessage, expected);
+    QFETCH(QString, reason);
     const QString file = m_dir->filePath(QStringLiteral("foreign"));
     QVERIFY(writeFile(file, content));
+    const JobLog log;
     const ScriptedHostServices& host = decrypt(file, method, kPassword);
     QCOMPARE(host.messages, (QList<ShownMessage>{confirmation(method), expected}));
+    QVERIFY2(log.has({file, QStringLiteral("failed: ") + reason}),
+             qPrintable(log.lines.join(u'\n')));
     QCOMPARE(readFile(file), content);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("foreign")});
 }
@@ -335,11 +351,73 @@ void TestDecryptCommand::readOnlyFile()
             QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             QVERIFY(writeFile(file, content));
             makeReadOnly(file);
-            const ShownMessage expected = content == m_encrypted[method] ? kWriteFailed : kNotOurs;
-            QCOMPARE(decrypt(file, method, kPassword).messages.last(), expected);
+            const bool mine = content == m_encrypted[method];
+            const JobLog log;
+            QCOMPARE(decrypt(file, method, kPassword).messages.last(),
+                     mine ? kWriteFailed : kNotOurs);
+            if (mine)
+                QVERIFY2(log.has({QStringLiteral("the file may not be rewritten (the file is "
+                                                 "read-only)")}),
+                         qPrintable(log.lines.join(u'\n')));
             QCOMPARE(readFile(file), content);
         }
     }
+}
+
+void TestDecryptCommand::fileReplacedWhilePrompting_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<int>("otherMethod");
+    QTest::addColumn<QString>("otherPassword");
+    QTest::addColumn<QString>("otherHint");
+    QTest::addColumn<bool>("restored");
+    // The same hint length keeps the record's head the same length: only its bytes differ.
+    QTest::newRow("another MD5 file, another password")
+        << 4 << 4 << QStringLiteral("其他 password") << QStringLiteral("狗的名字") << false;
+    QTest::newRow("an RC4 enhanced file, the same password")
+        << 4 << 3 << kPassword << kHint << false;
+    QTest::newRow("another DES enhanced file, another password")
+        << 2 << 2 << QStringLiteral("other") << QStringLiteral("狗的名字") << false;
+    QTest::newRow("its own bytes") << 4 << -1 << QString() << QString() << true;
+}
+
+// The file is replaced while the user types the password: what is restored must be the record
+// the password was checked against, or nothing is written.
+void TestDecryptCommand::fileReplacedWhilePrompting()
+{
+    QFETCH(int, method);
+    QFETCH(int, otherMethod);
+    QFETCH(QString, otherPassword);
+    QFETCH(QString, otherHint);
+    QFETCH(bool, restored);
+    const QString file = m_dir->filePath(QStringLiteral("swapped"));
+    QVERIFY(writeFile(file, m_encrypted[method]));
+    QByteArray replacement = m_encrypted[method];
+    if (otherMethod >= 0) {
+        const QString other = m_dir->filePath(QStringLiteral("other"));
+        QVERIFY(writeFile(other, "another file's content"));
+        encryptFile(other, otherMethod, otherPassword, otherHint);
+        replacement = readFile(other);
+        QVERIFY(QFile::remove(other));
+    }
+
+    m_host = {};
+    m_host.answers = {Answer::Yes};
+    m_host.chosenFiles = {file};
+    m_host.typedTexts = {kPassword};
+    m_host.whilePrompting = [&] { QVERIFY(writeFile(file, replacement)); };
+    const JobLog log;
+    runDecryptCommand(decryptInputs(method), m_host);
+    if (restored) {
+        QCOMPARE(m_host.messages.last(), kSuccess);
+        QCOMPARE(readFile(file), textContent());
+    } else {
+        QCOMPARE(m_host.messages.last(), kWriteFailed);
+        QVERIFY2(log.has({QStringLiteral("the file changed after its password was checked")}),
+                 qPrintable(log.lines.join(u'\n')));
+        QCOMPARE(readFile(file), replacement);
+    }
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("swapped")});
 }
 
 QTEST_GUILESS_MAIN(TestDecryptCommand)

@@ -6,6 +6,7 @@
 #include "host/host_services/typed_data.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
+#include "support/job_log.h"
 #include "support/scripted_host_services.h"
 #include "support/test_bytes.h"
 
@@ -279,12 +280,17 @@ void TestEncryptCommand::fileCases_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("readOnly");
     QTest::addColumn<bool>("succeeds");
-    QTest::newRow("empty file") << "empty" << QByteArray() << false << true;
-    QTest::newRow("read-only file") << "locked" << QByteArray("keep") << true << false;
-    QTest::newRow("missing file") << "missing" << QByteArray() << false << false;
-    QTest::newRow("a folder") << "folder" << QByteArray() << false << false;
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("empty file") << "empty" << QByteArray() << false << true << QString();
+    QTest::newRow("read-only file")
+        << "locked" << QByteArray("keep") << true << false
+        << QStringLiteral("the file may not be rewritten (the file is read-only)");
+    QTest::newRow("missing file") << "missing" << QByteArray() << false << false
+                                  << QStringLiteral("opening the file");
+    QTest::newRow("a folder") << "folder" << QByteArray() << false << false
+                              << QStringLiteral("opening the file");
     QTest::newRow("blanks, Chinese and a leading dash")
-        << "-文件 名.txt" << QByteArray("x") << false << true;
+        << "-文件 名.txt" << QByteArray("x") << false << true << QString();
 }
 
 void TestEncryptCommand::fileCases()
@@ -293,6 +299,7 @@ void TestEncryptCommand::fileCases()
     QFETCH(QByteArray, content);
     QFETCH(bool, readOnly);
     QFETCH(bool, succeeds);
+    QFETCH(QString, reason);
 
     const QString file = path(name);
     if (name == QLatin1String("folder"))
@@ -304,9 +311,12 @@ void TestEncryptCommand::fileCases()
     const QStringList before = folderEntries(m_dir->path());
 
     for (int method = 0; method < 5; ++method) {
+        const JobLog log;
         QCOMPARE(encrypt(file, method), succeeds ? kSuccess : kFailure);
         QCOMPARE(folderEntries(m_dir->path()), before);
         if (!succeeds) {
+            QVERIFY2(log.has({file, QStringLiteral("failed: ") + reason}),
+                     qPrintable(log.lines.join(u'\n')));
             if (QFileInfo(file).isFile())
                 QCOMPARE(readFile(file), content);
             continue;
@@ -361,7 +371,10 @@ void TestEncryptCommand::readBackCatchesABadWrite()
         temporary.write(QByteArray(1, '\x5a'));
         temporary.seek(end);
     };
+    const JobLog log;
     QCOMPARE(encrypt(file, method, options), kFailure);
+    QVERIFY2(log.has({QStringLiteral("failed: reading the temporary file back")}),
+             qPrintable(log.lines.join(u'\n')));
     QCOMPARE(readFile(file), plain);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("precious")});
 }

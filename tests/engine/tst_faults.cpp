@@ -1,8 +1,10 @@
 #include "engine/decrypt_command.h"
 #include "engine/encrypt_command.h"
+#include "engine/encrypted_file.h"
 #include "host/host_services/leftover_files.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
+#include "support/job_log.h"
 #include "support/scripted_host_services.h"
 
 #include <QProcess>
@@ -70,7 +72,7 @@ private slots:
     void fullDisk_data();
     void fullDisk();
     void symbolicLinkStaysALink();
-    void hardLinkKeepsTheOtherName();
+    void hardLinkedFileIsNotEncrypted();
     void readOnlyFolder();
     void awkwardName();
     void fileChangesWhileRead_data();
@@ -224,6 +226,11 @@ void TestFaults::fullDisk()
     const QString expected = encrypt ? QStringLiteral("message 0x10 对该文件加密失败!\n")
                                      : QStringLiteral("message 0x10 该文件解密失败!\n");
     QVERIFY2(output.endsWith(expected), qPrintable(output.right(200)));
+    // The log says where it failed. (Qt has the system's words only when no byte of a write got
+    // through; a short write leaves it with "Unknown error".)
+    const QString log = QString::fromUtf8(driver.readAllStandardError());
+    QVERIFY2(log.contains(QLatin1String("failed: writing the temporary file (")),
+             qPrintable(log.right(300)));
     QVERIFY(readFile(path()) == before);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{kFileName});
 }
@@ -245,19 +252,33 @@ void TestFaults::symbolicLinkStaysALink()
     QCOMPARE(readFile(target), QByteArray("linked content"));
 }
 
-// Rewriting replaces the file under the chosen name with a new one: another hard link to the
-// old file keeps the old content. Nothing is lost; the two names part ways.
-void TestFaults::hardLinkKeepsTheOtherName()
+// Rewriting gives the chosen name a new file, so another name (hard link) of the same file
+// would keep the plain text: encrypting refuses such a file and leaves both names as they were.
+// Decrypting stays allowed: the chosen name gets the restored content, the other name keeps
+// the encrypted one, and nothing is exposed.
+void TestFaults::hardLinkedFileIsNotEncrypted()
 {
     const QString chosen = m_dir->filePath(QStringLiteral("chosen"));
     const QString other = m_dir->filePath(QStringLiteral("other"));
     QVERIFY(writeFile(chosen, "shared content"));
     QVERIFY(makeHardLink(chosen, other));
-    QVERIFY(succeeded(runCommand(true, 0, chosen)));
-    QCOMPARE(readFile(other), QByteArray("shared content"));
-    QVERIFY(readFile(chosen) != QByteArray("shared content"));
-    QVERIFY(succeeded(runCommand(false, 0, chosen)));
+    const QList<ShownMessage> messages = runCommand(true, 3, chosen);
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.first().text, QStringLiteral("对该文件加密失败!"));
+    const JobResult refused = encryptFile(chosen, 3, kPassword, QString());
+    QCOMPARE(refused.outcome, JobOutcome::WriteFailed);
+    QCOMPARE(refused.step, JobStep::RefusedFile);
+    QVERIFY2(refused.detail.contains(QLatin1String("2 names")), qPrintable(refused.detail));
     QCOMPARE(readFile(chosen), QByteArray("shared content"));
+    QCOMPARE(readFile(other), QByteArray("shared content"));
+
+    QVERIFY(QFile::remove(other));
+    QVERIFY(succeeded(runCommand(true, 3, chosen)));
+    const QByteArray encrypted = readFile(chosen);
+    QVERIFY(makeHardLink(chosen, other));
+    QVERIFY(succeeded(runCommand(false, 3, chosen)));
+    QCOMPARE(readFile(chosen), QByteArray("shared content"));
+    QCOMPARE(readFile(other), encrypted);
 }
 
 // A folder without write permission: the temporary file cannot be made, so the command fails
@@ -340,9 +361,12 @@ void TestFaults::fileChangesWhileRead()
         }
         return true;
     };
+    const JobLog log;
     const QList<ShownMessage> messages = runCommand(encrypt, method, path(), options);
     QVERIFY(changed);
     QCOMPARE(messages.last().style, MessageStyle::Error);
+    QVERIFY2(log.has({QStringLiteral("failed: the file changed while it was read")}),
+             qPrintable(log.lines.join(u'\n')));
     const QByteArray expected = grows ? content + QByteArray(MiB, 'g') : content.chopped(MiB);
     QVERIFY(readFile(path()) == expected);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{kFileName});

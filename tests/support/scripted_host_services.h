@@ -55,6 +55,8 @@ public:
     // When set, the progress report says "cancel" once this share of the work is done.
     std::optional<double> cancelAt;
     bool cancelled = false;
+    // Runs while a prompt is open, as other programs may act while the user types.
+    std::function<void()> whilePrompting;
 
     Answer ShowMessageBox(const QString& text, MessageStyle style, const QString& title) override
     {
@@ -72,6 +74,8 @@ public:
                                     const QString& initialText, InputMode mode) override
     {
         prompts.append({prompt, title, initialText, mode});
+        if (whilePrompting)
+            whilePrompting();
         if (typedTexts.isEmpty()) {
             ++unexpectedCalls;
             return std::nullopt;

@@ -64,7 +64,12 @@ AtomicFileWriter::~AtomicFileWriter()
 
 bool AtomicFileWriter::open()
 {
-    if (isReadOnlyFile(m_file.fileName()) || !m_file.open(QIODevice::WriteOnly))
+    m_error.clear();
+    if (isReadOnlyFile(m_file.fileName())) {
+        m_error = QStringLiteral("the file is read-only");
+        return false;
+    }
+    if (!m_file.open(QIODevice::WriteOnly))
         return false;
     const int descriptor = m_file.handle();
 #ifdef Q_OS_WIN
@@ -139,8 +144,14 @@ qint64 AtomicFileWriter::systemSize() const
 
 bool AtomicFileWriter::commit()
 {
-    if (!m_file.isOpen() || !m_file.flush() || systemSize() != m_file.pos())
+    if (!m_file.isOpen() || !m_file.flush())
         return false;
+    if (const qint64 size = systemSize(); size != m_file.pos()) {
+        m_error = QStringLiteral("the temporary file holds %1 bytes where %2 were written")
+                      .arg(size)
+                      .arg(m_file.pos());
+        return false;
+    }
     m_nativeHandle = -1;
     const bool committed = m_file.commit();
     m_leftoverRecord.reset();
@@ -156,6 +167,11 @@ void AtomicFileWriter::cancel()
     m_file.cancelWriting();
     m_file.commit();
     m_leftoverRecord.reset();
+}
+
+QString AtomicFileWriter::errorString() const
+{
+    return m_error.isEmpty() ? m_file.errorString() : m_error;
 }
 
 bool isReadOnlyFile(const QString& path)

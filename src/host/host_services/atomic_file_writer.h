@@ -52,11 +52,16 @@ public:
     // Discards the temporary file; the original stays as it was.
     void cancel();
 
+    // Why the last open, write or commit failed, in the system's words.
+    QString errorString() const;
+
 private:
     // The temporary file's size as the system has it, or -1.
     qint64 systemSize() const;
 
     QSaveFile m_file;
+    // Set where this class refuses on its own account; otherwise the file's error is used.
+    QString m_error;
     // The temporary file's system handle, taken once on the writing thread: Qt makes the
     // C runtime's descriptor on Windows lazily, and two threads asking at once would race.
     qintptr m_nativeHandle = -1;

@@ -2,7 +2,14 @@
 
 #include "atomic_file_writer.h"
 
+#include <QDir>
 #include <QFile>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace virellock {
 
@@ -30,6 +37,27 @@ bool WriteWholeFile(const QString& path, QByteArrayView bytes)
         return true;
     });
     return same && checked == bytes.size() && writer.commit();
+}
+
+int hardLinkCount(const QString& path)
+{
+#ifdef Q_OS_WIN
+    HANDLE file =
+        CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), 0,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool known = GetFileInformationByHandle(file, &information);
+    CloseHandle(file);
+    return known ? int(information.nNumberOfLinks) : 0;
+#else
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return 0;
+    return int(status.st_nlink);
+#endif
 }
 
 } // namespace virellock

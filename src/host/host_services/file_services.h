@@ -17,4 +17,8 @@ std::optional<QByteArray> ReadWholeFile(const QString& path);
 // failure, and for a read-only file.
 bool WriteWholeFile(const QString& path, QByteArrayView bytes);
 
+// How many names (hard links) the file has, following a symbolic link; 0 when it cannot be
+// told.
+int hardLinkCount(const QString& path);
+
 } // namespace virellock
