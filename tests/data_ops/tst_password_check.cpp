@@ -14,6 +14,8 @@ private slots:
     void acceptsTheExactPasswordOnly_data();
     void acceptsTheExactPasswordOnly();
     void checksAreSaltedAndOneWay();
+    void passwordBytesAreFormCInUtf8_data();
+    void passwordBytesAreFormCInUtf8();
 
 private:
     const QString m_password = QStringLiteral(" 空格 Pass word ");
@@ -65,6 +67,33 @@ void TestPasswordCheck::checksAreSaltedAndOneWay()
     const auto composed = makePasswordCheck(QStringLiteral("caf\u00e9"));
     QVERIFY(composed);
     QVERIFY(verifyPasswordCheck(*composed, QStringLiteral("cafe\u0301")));
+}
+
+void TestPasswordCheck::passwordBytesAreFormCInUtf8_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("ASCII, blanks kept")
+        << QStringLiteral(" Pass word ") << QByteArray(" Pass word ");
+    QTest::newRow("composed") << QStringLiteral("caf\u00e9") << QByteArray("caf\xc3\xa9");
+    QTest::newRow("combining acute") << QStringLiteral("cafe\u0301") << QByteArray("caf\xc3\xa9");
+    QTest::newRow("decomposes longer, composes again")
+        << QStringLiteral("\u1eb9\u0302") << QByteArray("\xe1\xbb\x87");
+    QTest::newRow("marks out of order")
+        << QStringLiteral("e\u0301\u0323") << QByteArray("\xe1\xba\xb9\xcc\x81");
+    QTest::newRow("Angstrom sign") << QStringLiteral("\u212b") << QByteArray("\xc3\x85");
+    QTest::newRow("Hangul jamo") << QStringLiteral("\u1100\u1161") << QByteArray("\xea\xb0\x80");
+    QTest::newRow("outside the BMP, never composed")
+        << QStringLiteral("\U0001D160")
+        << QByteArray("\xf0\x9d\x85\x98\xf0\x9d\x85\xa5\xf0\x9d\x85\xae");
+}
+
+void TestPasswordCheck::passwordBytesAreFormCInUtf8()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(passwordToBytes(typed), bytes);
 }
 
 QTEST_GUILESS_MAIN(TestPasswordCheck)

@@ -20,50 +20,109 @@
 #include <QTest>
 
 #include <iterator>
+#include <string_view>
 
 using namespace virellock;
 using namespace virellock::test;
 
 namespace {
 
-constexpr qsizetype kPasswordLength = 24;
+constexpr qsizetype kPasswordLength = 24; // pieces
 
-// A password made at run time, and its two encodings, masked, to look for.
+// A password made at run time, and what to look for, masked: its UTF-16 as typed, and its
+// Unicode normal form C (what scrypt is given, in UTF-8) and decomposed form, which the
+// normalisation goes through, in UTF-16.
 struct Password
 {
     QString text;
-    MaskedBytes utf8;
-    MaskedBytes utf16;
+    MaskedBytes typedUtf16;
+    MaskedBytes composedUtf8;
+    MaskedBytes composedUtf16;
+    MaskedBytes decomposedUtf16;
 };
 
-// Random letters, digits and CJK ideographs (three bytes each in UTF-8), written straight into
-// the one buffer the test wipes; the encodings are masked byte by byte as they are made. Every
-// such password is in Unicode normal form C already, as nearly all typed passwords are.
-Password makePassword()
+// A piece of a password as typed, in form C, and decomposed.
+struct Piece
+{
+    std::u16string_view typed;
+    std::u16string_view composed;
+    std::u16string_view decomposed;
+};
+
+// Pieces typed in another form than C. The first decomposes into a longer text, which is where
+// Qt's normalisation moves to a larger block; the decomposed forms are in canonical order.
+constexpr Piece kNotInFormC[] = {
+    {u"\u1EB9\u0302", u"\u1EC7", u"e\u0323\u0302"}, // e with dot below, then a circumflex
+    {u"a\u0301", u"\u00E1", u"a\u0301"},            // a, then a combining acute
+    {u"\u212B", u"\u00C5", u"A\u030A"},             // the Angstrom sign
+};
+
+void appendUtf16(MaskedBytes& needle, std::u16string_view text)
+{
+    for (const char16_t unit : text) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&unit); // as QString stores it
+        needle.append(bytes[0]);
+        needle.append(bytes[1]);
+    }
+}
+
+void appendUtf8(MaskedBytes& needle, std::u16string_view text) // no surrogates
+{
+    for (const char16_t unit : text) {
+        if (unit < 0x80) {
+            needle.append(static_cast<unsigned char>(unit));
+        } else if (unit < 0x800) {
+            needle.append(static_cast<unsigned char>(0xC0 | (unit >> 6)));
+            needle.append(static_cast<unsigned char>(0x80 | (unit & 0x3F)));
+        } else {
+            needle.append(static_cast<unsigned char>(0xE0 | (unit >> 12)));
+            needle.append(static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F)));
+            needle.append(static_cast<unsigned char>(0x80 | (unit & 0x3F)));
+        }
+    }
+}
+
+// Random letters, digits and CJK ideographs (three bytes each in UTF-8), and when the password
+// is not to be in form C, one piece in three from kNotInFormC. It is written straight into the
+// one buffer the test wipes; what to look for is masked byte by byte as it is made.
+Password makePassword(bool inFormC)
 {
     static const char16_t kAlphanumeric[] =
         u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     QRandomGenerator& random = *QRandomGenerator::global();
     Password password;
-    password.text = QString(kPasswordLength, Qt::Uninitialized);
-    QChar* out = password.text.data();
+    password.text.reserve(3 * kPasswordLength); // appending then moves nothing
     for (qsizetype i = 0; i < kPasswordLength; ++i) {
         const char16_t unit = random.bounded(2) != 0
                                   ? kAlphanumeric[random.bounded(int(std::size(kAlphanumeric)) - 1)]
                                   : char16_t(0x4E00 + random.bounded(0x9FA5 - 0x4E00));
-        out[i] = QChar(unit);
-        const auto* units = reinterpret_cast<const unsigned char*>(&unit); // as QString stores it
-        password.utf16.append(units[0]);
-        password.utf16.append(units[1]);
-        if (unit < 0x80) {
-            password.utf8.append(static_cast<unsigned char>(unit));
-        } else {
-            password.utf8.append(static_cast<unsigned char>(0xE0 | (unit >> 12)));
-            password.utf8.append(static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F)));
-            password.utf8.append(static_cast<unsigned char>(0x80 | (unit & 0x3F)));
-        }
+        const std::u16string_view same(&unit, 1);
+        const Piece piece = !inFormC && i % 3 == 0
+                                ? kNotInFormC[random.bounded(int(std::size(kNotInFormC)))]
+                                : Piece{same, same, same};
+        password.text.append(QStringView(piece.typed));
+        appendUtf16(password.typedUtf16, piece.typed);
+        appendUtf8(password.composedUtf8, piece.composed);
+        appendUtf16(password.composedUtf16, piece.composed);
+        appendUtf16(password.decomposedUtf16, piece.decomposed);
     }
     return password;
+}
+
+// What is left of the password anywhere in memory, for a failure message; empty when nothing.
+QString leftovers(const Password& password, bool inFormC)
+{
+    QList<std::pair<const char*, const MaskedBytes*>> needles = {
+        {"UTF-8 in form C", &password.composedUtf8}, {"UTF-16 as typed", &password.typedUtf16}};
+    if (!inFormC) // otherwise the same as typed
+        needles += {{"UTF-16 in form C", &password.composedUtf16},
+                    {"UTF-16 decomposed", &password.decomposedUtf16}};
+    QStringList found;
+    for (const auto& [name, needle] : needles) {
+        if (const std::optional<MemoryHit> hit = findInMemory(*needle))
+            found << QString::fromLatin1(name) + u' ' + hit->describe();
+    }
+    return found.join(QStringLiteral("; "));
 }
 
 // Another buffer with the same characters, as a separate text box or prompt would hold them.
@@ -84,41 +143,56 @@ class TestPasswordMemory : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void scanFindsWhatIsThere();
     void commandsLeaveNoCopy_data();
     void commandsLeaveNoCopy();
 };
+
+void TestPasswordMemory::initTestCase()
+{
+    for (const Piece& piece : kNotInFormC) {
+        const QString typed = QString::fromUtf16(piece.typed.data(), piece.typed.size());
+        QCOMPARE(typed.normalized(QString::NormalizationForm_C),
+                 QString::fromUtf16(piece.composed.data(), piece.composed.size()));
+        QCOMPARE(typed.normalized(QString::NormalizationForm_D),
+                 QString::fromUtf16(piece.decomposed.data(), piece.decomposed.size()));
+        QVERIFY(piece.composed != piece.typed);
+    }
+}
 
 // The scan finds a password while a buffer holds it in either encoding, and no longer once
 // that buffer is wiped: the scan neither misses copies nor finds its own needles.
 void TestPasswordMemory::scanFindsWhatIsThere()
 {
     QVERIFY(memoryScanWorks());
-    Password password = makePassword();
+    Password password = makePassword(true);
     QByteArray utf8 = password.text.toUtf8();
-    QVERIFY(findInMemory(password.utf8));
-    QVERIFY(findInMemory(password.utf16));
+    QVERIFY(findInMemory(password.composedUtf8));
+    QVERIFY(findInMemory(password.typedUtf16));
     QVERIFY(dataops::wipe(utf8));
     QVERIFY(dataops::wipe(password.text));
-    const std::optional<MemoryHit> utf8Left = findInMemory(password.utf8);
-    QVERIFY2(!utf8Left, qPrintable(utf8Left ? utf8Left->describe() : QString()));
-    const std::optional<MemoryHit> utf16Left = findInMemory(password.utf16);
-    QVERIFY2(!utf16Left, qPrintable(utf16Left ? utf16Left->describe() : QString()));
+    const QString left = leftovers(password, true);
+    QVERIFY2(left.isEmpty(), qPrintable(left));
 }
 
 void TestPasswordMemory::commandsLeaveNoCopy_data()
 {
     QTest::addColumn<int>("method");
-    QTest::newRow("DES standard") << 0;
-    QTest::newRow("RC4 standard") << 1;
-    QTest::newRow("DES enhanced") << 2;
-    QTest::newRow("RC4 enhanced") << 3;
-    QTest::newRow("MD5 enhanced") << 4;
+    QTest::addColumn<bool>("inFormC");
+    QTest::newRow("DES standard") << 0 << true;
+    QTest::newRow("RC4 standard") << 1 << true;
+    QTest::newRow("DES enhanced") << 2 << true;
+    QTest::newRow("RC4 enhanced") << 3 << true;
+    QTest::newRow("MD5 enhanced") << 4 << true;
+    QTest::newRow("DES standard, typed in another form") << 0 << false;
+    QTest::newRow("RC4 enhanced, typed in another form") << 3 << false;
 }
 
 void TestPasswordMemory::commandsLeaveNoCopy()
 {
     QFETCH(int, method);
+    QFETCH(bool, inFormC);
     const QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString file = dir.filePath(QStringLiteral("plain.txt"));
@@ -126,7 +200,7 @@ void TestPasswordMemory::commandsLeaveNoCopy()
     const QByteArray content = QByteArray("line of plain text 明文\n").repeated(100'000);
     QVERIFY(writeFile(file, content));
 
-    Password password = makePassword();
+    Password password = makePassword(inFormC);
     {
         ScriptedHostServices host;
         host.chosenFiles = {file};
@@ -149,12 +223,8 @@ void TestPasswordMemory::commandsLeaveNoCopy()
     QCOMPARE(readFile(file), content);
     QVERIFY(dataops::wipe(password.text)); // the test's own copy
 
-    const std::optional<MemoryHit> utf8Left = findInMemory(password.utf8);
-    QVERIFY2(!utf8Left,
-             qPrintable(QStringLiteral("UTF-8 ") + (utf8Left ? utf8Left->describe() : QString())));
-    const std::optional<MemoryHit> utf16Left = findInMemory(password.utf16);
-    QVERIFY2(!utf16Left, qPrintable(QStringLiteral("UTF-16 ") +
-                                    (utf16Left ? utf16Left->describe() : QString())));
+    const QString left = leftovers(password, inFormC);
+    QVERIFY2(left.isEmpty(), qPrintable(left));
 }
 
 QTEST_GUILESS_MAIN(TestPasswordMemory)

@@ -14,19 +14,88 @@ namespace virellock::dataops {
 using detail::cryptoAlgorithms;
 using detail::OpenSslPtr;
 
+namespace {
+
+// Calls visit with each code point of text; a lone surrogate stands for itself.
+template <typename Visit> void forEachCodePoint(QStringView text, Visit visit)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        visit(c);
+    }
+}
+
+bool hasCanonicalDecomposition(char32_t c)
+{
+    return QChar::decompositionTag(c) == QChar::Canonical;
+}
+
+// Writes the full canonical decomposition of c at out; returns how many UTF-16 units it took.
+qsizetype writeDecomposed(char32_t c, QChar* out)
+{
+    if (!hasCanonicalDecomposition(c)) {
+        if (!QChar::requiresSurrogates(c)) {
+            *out = QChar(c);
+            return 1;
+        }
+        out[0] = QChar(QChar::highSurrogate(c));
+        out[1] = QChar(QChar::lowSurrogate(c));
+        return 2;
+    }
+    QString mapping = QChar::decomposition(c); // one step; its characters may decompose again
+    qsizetype written = 0;
+    forEachCodePoint(mapping,
+                     [&](char32_t part) { written += writeDecomposed(part, out + written); });
+    wipe(mapping);
+    return written;
+}
+
+// The text with every character fully decomposed (Unicode canonical decomposition, without
+// reordering), in a block of its own; null when no character decomposes.
+QString decomposeCanonically(QStringView text)
+{
+    bool decomposes = false;
+    forEachCodePoint(text,
+                     [&](char32_t c) { decomposes = decomposes || hasCanonicalDecomposition(c); });
+    if (!decomposes)
+        return QString();
+    // No character decomposes into more than four UTF-16 units for each of its own.
+    QString decomposed(4 * text.size(), Qt::Uninitialized);
+    qsizetype length = 0;
+    forEachCodePoint(text,
+                     [&](char32_t c) { length += writeDecomposed(c, decomposed.data() + length); });
+    decomposed.truncate(length); // keeps the block
+    return decomposed;
+}
+
+} // namespace
+
 QByteArray passwordToBytes(QStringView password)
 {
-    // Qt normalises only a QString: this one wraps the caller's characters without copying
-    // them. A password already in form C (every ASCII one, and most others) comes back
-    // sharing them, and nothing is copied. Any other comes back in a block Qt allocated for it,
-    // held only here and wiped below; but Qt builds it in steps, decomposing each composed
-    // character in place and moving the text to a larger block when a decomposition outgrows
-    // the block, and the block it leaves is freed unwiped inside Qt, out of our reach.
-    const QString typed =
-        QString::fromRawData(reinterpret_cast<const QChar*>(password.data()), password.size());
-    QString normal = typed.normalized(QString::NormalizationForm_C);
+    // Qt normalises only a QString, and only in blocks of its own: it copies the text into a
+    // block of the exact size, decomposes each composed character in place, and moves the text
+    // to a larger block when a decomposition lengthens it, freeing the one it leaves unwiped,
+    // out of our reach. So the text it is given is decomposed already, in a block of ours:
+    // then Qt has nothing to lengthen, and reorders and composes in place, in the one block it
+    // returns. A text with nothing to decompose (every ASCII one, and most others) is given as
+    // it is, wrapped with fromRawData() without a copy; when it is in form C already, Qt hands
+    // it back sharing those characters and allocates nothing.
+    QString decomposed = decomposeCanonically(password);
+    QString normal =
+        decomposed.isNull()
+            ? QString::fromRawData(reinterpret_cast<const QChar*>(password.data()), password.size())
+                  .normalized(QString::NormalizationForm_C)
+            : decomposed.normalized(QString::NormalizationForm_C);
     QByteArray bytes = normal.toUtf8();
-    wipe(normal); // the caller's characters, when normal shares them, are left alone
+    // wipe() overwrites only a block it alone holds: normal may share decomposed's block, or
+    // the caller's characters, which are the caller's to wipe.
+    if (!wipe(normal))
+        normal = QString();
+    wipe(decomposed);
     return bytes;
 }
 

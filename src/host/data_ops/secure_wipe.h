@@ -11,26 +11,26 @@
 // Where the password and the plain text are wiped, and where copies stay that this program
 // cannot reach.
 //
-// Wiped by us: the password as the commands hold it (SecretString below), the bytes made from
-// it for scrypt (key_derivation.cpp), the derived keys (SecretBytes), the text of the password
-// prompt (qt_host_services.cpp), and the plain text that passes through the file jobs' buffers:
-// the chunks, their read-back checks, the pieces of the zstd streams and of CheckedOutput.
-// OpenSSL wipes its own copies of the password and keys when its contexts are freed.
+// Wiped by us: the password as the commands hold it (SecretString below); its normal form and
+// the bytes made from it for scrypt (passwordToBytes(), which also keeps Qt's normalisation
+// from leaving blocks behind); the derived keys (SecretBytes); the text of the password
+// prompt (qt_host_services.cpp); and the plain text that passes through the file jobs'
+// buffers: the chunks, their read-back checks, the pieces of the zstd streams and of
+// CheckedOutput. OpenSSL wipes its own copies of the password and keys when it frees them.
 //
-// Copies that Qt keeps, and that nothing here can wipe:
+// Copies that stay out of this program's reach:
 // - The main window's two password boxes keep the password as long as the window lives, by
 //   design: it is typed once for any number of files. The commands share those characters and
 //   never copy them, so they wipe nothing there either.
-// - Every key typed into a line edit (the window's boxes, the decrypt prompt) makes QLineEdit
-//   move its text to a new buffer and free the old one unwiped, so earlier, shorter states of
-//   the password stay in freed memory; its undo history keeps each typed character in a
-//   record of its own. Qt offers no way to reach either.
-// - An input method, when one is active, is told the text being typed.
-// - QString::normalized() works in buffers of its own for a password not already in Unicode
-//   normal form C (see passwordToBytes()); passwords that are, which include every ASCII one,
-//   never get there.
-// - QFile's read and write buffers hold plain text of files smaller than the buffer (16 KiB);
-//   the system's file cache holds all of it in any case.
+// - As a password is typed into a line edit (the window's boxes, the decrypt prompt), QLineEdit
+//   moves its text to new buffers, when it outgrows one and, in the prompt, whose dialog holds
+//   the text as it was, at every key; a prompt that shows what is typed also replaces its copy
+//   for display at every key. The old buffers are freed unwiped, so shorter states of the
+//   password stay in freed memory. QLineEdit's undo history keeps each typed character in a
+//   record of its own. Qt offers no way to reach any of these.
+// - An input method or an accessibility tool, when one is active, is told what is typed.
+// - QFile's read and write buffers (16 KiB) hold the plain text of short reads and writes, such
+//   as a file's last piece; the system's file cache holds all of it in any case.
 // - zstd's compression and decompression contexts keep a window of plain text in memory they
 //   allocate and free themselves.
 
