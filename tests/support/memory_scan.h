@@ -211,12 +211,6 @@ private:
 
 } // namespace detail
 
-// Every private writable region of the process, as the system lists them now.
-inline QList<MemoryRegion> writableMemoryRegions()
-{
-    return detail::writableRegions();
-}
-
 // Looks through every private writable page of the process for any kFragment consecutive bytes
 // of needle (all of it when it is shorter). Looking for fragments also finds a copy in freed
 // memory whose first bytes the allocator overwrote with its own bookkeeping. Nothing when no
