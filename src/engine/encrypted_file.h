@@ -1,52 +1,15 @@
 #pragma once
 
-// The two layouts of an encrypted file, and EncryptFile, which writes them.
-//
-// Standard methods: the file is the bare cipher output, nothing else.
-// Enhanced methods: an EnhancedRecord of three typed values, nothing before or after:
-//   password_check  byte set  a salted scrypt verifier of the password
-//   hint            text      the password-forgotten hint, as typed (UTF-8)
-//   payload         byte set  the cipher output, or the compressed file for the MD5 method
+// EncryptFile, which writes an encrypted file in place. The standard methods write the bare
+// cipher output (the chunk container, host/file_format/chunk_cipher.h), the enhanced ones an
+// EnhancedRecord (host/file_format/enhanced_record.h).
 
 #include "engine/file_job.h"
+#include "host/file_format/enhanced_record.h"
 
-#include <QByteArray>
-#include <QIODevice>
 #include <QString>
 
-#include <optional>
-
 namespace virellock {
-
-// Where a value lies in a file; the payload is streamed, never held whole.
-struct FileRange
-{
-    qint64 offset = 0;
-    qint64 size = 0;
-};
-
-struct EnhancedRecord
-{
-    QByteArray password_check;
-    QString hint;
-    FileRange payload;
-    // The record's bytes before the payload, exactly as read: what the password was checked
-    // against must still be what is restored.
-    QByteArray head;
-};
-
-// Upper bounds for the two small fields, so that a foreign file cannot make the reader
-// allocate much: a real password check is 48 bytes, and the hint box holds 32767 characters.
-inline constexpr qint64 kMaxPasswordCheckSize = 4096;
-inline constexpr qint64 kMaxHintSize = 1 << 20;
-
-// The bytes that precede a payload of the given size.
-QByteArray enhancedRecordHead(const QByteArray& passwordCheck, const QString& hint,
-                              qint64 payloadSize);
-
-// Reads the record from the device's start. Fails unless it is exactly three values that end
-// the device, with the small fields within their bounds.
-std::optional<EnhancedRecord> readEnhancedRecord(QIODevice& device);
 
 // Replaces the content of the file at path by its encrypted form with the method of that index
 // and the password; the enhanced methods store the hint too, the standard ones ignore it.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/data_ops/chunk_cipher.h"
+#include "host/file_format/chunk_cipher.h"
 
 #include <optional>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/file_job.h"
-#include "host/data_ops/chunk_cipher.h"
+#include "host/file_format/chunk_cipher.h"
 #include "host/host_services/atomic_file_writer.h"
 
 #include <QIODevice>

@@ -1,4 +1,4 @@
-#include "host/data_ops/chunk_cipher.h"
+#include "host/file_format/chunk_cipher.h"
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/key_derivation.h"
 #include "support/test_bytes.h"

@@ -1,4 +1,4 @@
-#include "host/data_ops/chunk_cipher.h"
+#include "host/file_format/chunk_cipher.h"
 #include "host/data_ops/cipher_backend.h"
 
 #include <QTest>

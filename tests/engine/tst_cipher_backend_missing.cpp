@@ -5,7 +5,7 @@
 #include "engine/encrypt_command.h"
 #include "host/data_ops/cipher_backend.h"
 #include "host/data_ops/data_ops.h"
-#include "host/host_services/typed_data.h"
+#include "host/file_format/typed_data.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"

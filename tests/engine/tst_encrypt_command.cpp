@@ -3,7 +3,7 @@
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/password_check.h"
 #include "host/data_ops/zstd_stream.h"
-#include "host/host_services/typed_data.h"
+#include "host/file_format/typed_data.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/job_log.h"

@@ -11,7 +11,7 @@
 // Whatever is opened must seal back to the very bytes it was opened from.
 
 #include "fuzz_check.h"
-#include "host/data_ops/chunk_cipher.h"
+#include "host/file_format/chunk_cipher.h"
 #include "host/data_ops/key_derivation.h"
 
 #include <QString>

@@ -16,7 +16,7 @@
 
 #include "engine/parallel_cipher_job.h"
 #include "fuzz_check.h"
-#include "host/data_ops/chunk_cipher.h"
+#include "host/file_format/chunk_cipher.h"
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/key_derivation.h"
 

@@ -1,9 +1,9 @@
 // The reader of the enhanced methods' record, and the typed-data reader under it, on any bytes.
 // The input is the whole file.
 
-#include "engine/encrypted_file.h"
 #include "fuzz_check.h"
-#include "host/host_services/typed_data.h"
+#include "host/file_format/enhanced_record.h"
+#include "host/file_format/typed_data.h"
 
 #include <QBuffer>
 

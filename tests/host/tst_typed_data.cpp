@@ -1,5 +1,5 @@
 #include "host/host_services/text_services.h"
-#include "host/host_services/typed_data.h"
+#include "host/file_format/typed_data.h"
 
 #include <QBuffer>
 #include <QTest>

@@ -6,7 +6,7 @@
 // seals and opens short chunks under fixed keys through ChunkCipher, the code every file goes
 // through, and compares them with known answers.
 
-#include "chunk_cipher.h"
+#include "host/file_format/chunk_cipher.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "data_ops.h"
 
-#include "chunk_cipher.h"
+#include "host/file_format/chunk_cipher.h"
 #include "key_derivation.h"
 #include "zstd_stream.h"
 

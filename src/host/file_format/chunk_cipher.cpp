@@ -1,7 +1,7 @@
 #include "chunk_cipher.h"
 
-#include "key_derivation.h"
-#include "openssl_support.h"
+#include "host/data_ops/key_derivation.h"
+#include "host/data_ops/openssl_support.h"
 
 #include <QtEndian>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "secure_wipe.h"
+#include "host/data_ops/secure_wipe.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
