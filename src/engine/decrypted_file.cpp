@@ -21,8 +21,10 @@ class Rewrite
 {
 public:
     // record: the one the password was checked against, for an enhanced method; the file must
-    // still hold exactly it, byte for byte, or someone replaced the file meanwhile.
-    Rewrite(const QString& path, const EnhancedRecord* record) : m_source(path), m_writer(path)
+    // still hold exactly it, byte for byte, or someone replaced the file meanwhile. checkOnly:
+    // no temporary file, and finish() replaces nothing.
+    Rewrite(const QString& path, const EnhancedRecord* record, bool checkOnly)
+        : m_source(path), m_writer(path), m_checkOnly(checkOnly)
     {
         if (!m_source.open(QIODevice::ReadOnly) || m_source.isSequential()) {
             m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, m_source.errorString()};
@@ -44,6 +46,8 @@ public:
             m_failure = {JobOutcome::SourceUnreadable, JobStep::ReadFile, m_source.errorString()};
             return;
         }
+        if (m_checkOnly)
+            return;
         m_writable = m_writer.open();
         if (!m_writable)
             m_cannotWrite = {JobOutcome::WriteFailed,
@@ -55,7 +59,8 @@ public:
     const JobResult& failure() const { return m_failure; }
     QFile& source() { return m_source; }
     qint64 size() const { return m_range.size; }
-    // Null for a file that cannot be rewritten: the work then only tells good input from bad.
+    // Null for a file that cannot be rewritten and when only checking: the work then only tells
+    // good input from bad.
     AtomicFileWriter* writer() { return m_writable ? &m_writer : nullptr; }
 
     JobResult finish(const JobResult& transformed)
@@ -68,6 +73,8 @@ public:
                     QStringLiteral("the file holds %1 bytes, %2 were read")
                         .arg(m_source.size())
                         .arg(m_range.offset + m_range.size)};
+        if (m_checkOnly)
+            return JobOutcome::Done;
         if (!m_writable)
             return m_cannotWrite;
         // Windows cannot replace a file that is still open without delete sharing, as Qt
@@ -82,6 +89,7 @@ private:
     QFile m_source;
     AtomicFileWriter m_writer;
     FileRange m_range;
+    bool m_checkOnly = false;
     bool m_writable = false;
     JobResult m_failure;
     JobResult m_cannotWrite;
@@ -90,7 +98,7 @@ private:
 JobResult decryptRange(const QString& path, const EnhancedRecord* record, CipherAlgorithm algorithm,
                        const QString& password, const JobOptions& options)
 {
-    Rewrite rewrite(path, record);
+    Rewrite rewrite(path, record, options.checkOnly);
     if (!rewrite.failure().done())
         return rewrite.failure();
     const QByteArray salt = rewrite.source().read(kSaltSize);
@@ -113,7 +121,7 @@ JobResult decryptRange(const QString& path, const EnhancedRecord* record, Cipher
 JobResult decompressRange(const QString& path, const EnhancedRecord& record,
                           const JobOptions& options)
 {
-    Rewrite rewrite(path, &record);
+    Rewrite rewrite(path, &record, options.checkOnly);
     if (!rewrite.failure().done())
         return rewrite.failure();
     const std::unique_ptr<StreamTransform> transform = makeDecompressStream();

@@ -14,7 +14,8 @@ std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path);
 // Decrypts a standard-method file with the password and writes the plain content over it.
 // Every chunk is authenticated before its plain bytes go to the temporary file, and the file is
 // replaced only when all of it was good and reads back right: a wrong password, a wrong method
-// and a damaged or foreign file all end in BadInput with the file untouched.
+// and a damaged or foreign file all end in BadInput with the file untouched. With
+// options.checkOnly the same checks run and nothing is written (file_job.h).
 [[nodiscard]] JobResult decryptStandardFile(const QString& path, dataops::CipherAlgorithm cipher,
                                             const QString& password,
                                             const JobOptions& options = {});

@@ -91,6 +91,11 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
     const std::optional<Method> method = methodFromIndex(methodIndex);
     if (!method)
         return {JobOutcome::BadInput, JobStep::None, QStringLiteral("no such method")};
+    // An encryption that wrote nothing would leave the plain file where the caller expects an
+    // encrypted one.
+    if (options.checkOnly)
+        return {JobOutcome::WriteFailed, JobStep::None,
+                QStringLiteral("encryption has no check-only mode")};
     QFile source(path);
     if (!source.open(QIODevice::ReadOnly) || source.isSequential())
         return {JobOutcome::SourceUnreadable, JobStep::OpenFile, source.errorString()};

@@ -86,6 +86,12 @@ struct JobOptions
     // Reading the new content back before it replaces the file; only the benchmark turns it
     // off, to measure what it costs.
     bool verifyBeforeReplacing = true;
+    // Decryption only: tells whether the file decrypts, and writes nothing. Every chunk is
+    // authenticated and deciphered, or the frame decompressed and its checksum checked, as
+    // decrypting would, but the plain text goes nowhere: no temporary file is made and the file
+    // stays as it is, even a read-only one. The outcome is the one decrypting would have,
+    // short of the writing. Encryption refuses it.
+    bool checkOnly = false;
     // Worker threads for the ciphers; 0 for one per core.
     int threads = 0;
     // Test seam: runs on the temporary file just before it is read back.
