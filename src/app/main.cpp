@@ -10,6 +10,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     virellock::installPasswordMaskStyle();
     virellock::MainWindow window;
+    virellock::chooseArgumentFiles(window, application.arguments());
     window.show();
     virellock::QtHostServices host(&window);
     virellock::startUp(host);

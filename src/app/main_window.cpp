@@ -6,6 +6,9 @@
 #include "open_file_dialog.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,6 +16,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMimeData>
 
 // The icons are compiled into this library; a static library must ask for them by name.
 static void initResources()
@@ -51,6 +55,32 @@ QLineEdit* makeEdit(QWidget* parent, const char* name, int top, bool password)
     return edit;
 }
 
+// The local files and folders among the URLs of a drag, by their paths; nothing else.
+QStringList localPaths(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data)
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
+}
+
+// The existing files among paths, as full native paths, in order and each once.
+QStringList existingFiles(const QStringList& paths)
+{
+    QStringList files;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        const QString file = QDir::toNativeSeparators(info.absoluteFilePath());
+        if (!path.isEmpty() && info.isFile() && !files.contains(file))
+            files.append(file);
+    }
+    return files;
+}
+
 } // namespace
 
 QStringList methodTexts()
@@ -73,6 +103,9 @@ MainWindow::MainWindow(HostServices* host, QWidget* parent) : QMainWindow(parent
     buildMethodGroup();
     buildLinks();
     buildDialogs();
+    setAcceptDrops(true);
+    for (QLineEdit* edit : {编辑框1, 编辑框2, 编辑框3})
+        edit->installEventFilter(this);
 
     // Fixed size: the layout does not follow a change of size, so nothing offers to maximise.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -179,15 +212,15 @@ int MainWindow::selectedMethodIndex() const
 
 EncryptInputs MainWindow::encryptInputs() const
 {
-    return {selectedMethodIndex(), 编辑框1->text(), 编辑框2->text(), 编辑框3->text(),
-            加密对话框->spec()};
+    return {selectedMethodIndex(), 编辑框1->text(),    编辑框2->text(),
+            编辑框3->text(),       加密对话框->spec(), m_chosenFiles};
 }
 
 DecryptInputs MainWindow::decryptInputs() const
 {
     const int index = selectedMethodIndex();
     const QListWidgetItem* item = 列表框->item(index);
-    return {index, item ? item->text() : QString(), 解密对话框->spec()};
+    return {index, item ? item->text() : QString(), 解密对话框->spec(), m_chosenFiles};
 }
 
 void MainWindow::OnMainWindowCreated()
@@ -212,12 +245,94 @@ void MainWindow::OnExitMenu()
 
 void MainWindow::OnEncryptClicked()
 {
-    runEncryptCommand(encryptInputs(), *m_host);
+    const EncryptInputs inputs = encryptInputs();
+    commandEnded(inputs.files, runEncryptCommand(inputs, *m_host));
 }
 
 void MainWindow::OnDecryptClicked()
 {
-    runDecryptCommand(decryptInputs(), *m_host);
+    const DecryptInputs inputs = decryptInputs();
+    commandEnded(inputs.files, runDecryptCommand(inputs, *m_host));
+}
+
+void MainWindow::commandEnded(const QStringList& given, CommandOutcome outcome)
+{
+    // Compared, in case files were chosen anew meanwhile.
+    if (given.isEmpty() || outcome == CommandOutcome::Stopped || given != m_chosenFiles)
+        return;
+    m_chosenFiles.clear();
+    showChosenFiles();
+}
+
+bool MainWindow::setChosenFiles(const QStringList& paths)
+{
+    const QStringList files = existingFiles(paths);
+    if (files.isEmpty())
+        return false;
+    m_chosenFiles = files;
+    showChosenFiles();
+    return true;
+}
+
+void MainWindow::showChosenFiles()
+{
+    const QString title = QStringLiteral("Virellock");
+    if (m_chosenFiles.isEmpty())
+        setWindowTitle(title);
+    else if (m_chosenFiles.size() == 1)
+        setWindowTitle(title + QStringLiteral(" - ") + QFileInfo(m_chosenFiles.first()).fileName());
+    else
+        setWindowTitle(title + QStringLiteral(" - %1 files").arg(m_chosenFiles.size()));
+}
+
+void MainWindow::takeDrop(QDropEvent* event)
+{
+    const QStringList files = existingFiles(localPaths(event->mimeData()));
+    // The files are only read where they are: a copy, or a link, never a move that the source
+    // might complete by deleting them.
+    const Qt::DropActions possible = event->possibleActions();
+    if (files.isEmpty() || !(possible & (Qt::CopyAction | Qt::LinkAction))) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(possible & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+    event->accept();
+    if (event->type() == QEvent::Drop)
+        setChosenFiles(files);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    takeDrop(event);
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event)
+{
+    takeDrop(event);
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    takeDrop(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+        // Paths must not end up in a password box; text dragged in stays the box's own.
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (localPaths(drop->mimeData()).isEmpty())
+            break;
+        takeDrop(drop);
+        return true;
+    }
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 } // namespace virellock

@@ -9,6 +9,9 @@
 #include <memory>
 
 class QAction;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -35,6 +38,16 @@ public:
     // rule.
     void OnMainWindowCreated();
 
+    // Chooses the files the next click on a link works on, in place of its open-file dialog:
+    // the existing files among paths (relative ones from the current folder), as full native
+    // paths; folders and missing names are left out. When any remain they replace the choice
+    // and the title names them; otherwise the choice stays as it was. True when they replaced
+    // it. The choice goes once a command has taken the files: once it has worked on them, or
+    // been cancelled at the password prompt or in the progress dialog. A command stopped
+    // before (a check failed, No to the question) keeps it, to be clicked again.
+    bool setChosenFiles(const QStringList& paths);
+    const QStringList& chosenFiles() const { return m_chosenFiles; }
+
 public slots:
     // The hint rule: the hint prompt and box are shown and enabled except for the methods
     // whose files hold no hint. The hint's text is never touched.
@@ -46,6 +59,14 @@ public slots:
 signals:
     void encryptClicked();
     void decryptClicked();
+
+protected:
+    // Files dropped on the window become its chosen files; the password and hint boxes pass
+    // drops of files on to it, and take dropped text as ever.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildFrame();
@@ -60,6 +81,12 @@ private:
     int selectedMethodIndex() const;
     EncryptInputs encryptInputs() const;
     DecryptInputs decryptInputs() const;
+
+    // Accepts a drag or drop that carries usable files, and takes those of a drop.
+    void takeDrop(QDropEvent* event);
+    // After a command given the chosen files: clears them once it took them.
+    void commandEnded(const QStringList& given, CommandOutcome outcome);
+    void showChosenFiles();
 
     QFrame* 外形框 = nullptr;
     QGroupBox* 分组框2 = nullptr;
@@ -79,6 +106,7 @@ private:
 
     std::unique_ptr<HostServices> m_ownHost;
     HostServices* m_host = nullptr;
+    QStringList m_chosenFiles;
 };
 
 // The method list's texts, in list order.

@@ -7,8 +7,8 @@
 namespace virellock {
 
 // An open-file dialog as the main window holds it, under its control name: what the dialog
-// shows. It draws nothing and keeps no choice; HostServices::ChooseFiles() shows the dialog it
-// describes and returns the choice.
+// shows, and that it takes several files at once. It draws nothing and keeps no choice;
+// HostServices::ChooseFiles() shows the dialog it describes and returns the choice.
 class OpenFileDialog final : public QObject
 {
     Q_OBJECT

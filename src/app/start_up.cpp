@@ -4,6 +4,7 @@
 #include "host/host_services/leftover_files.h"
 #include "host/host_services/program_location.h"
 #include "host/host_services/registry.h"
+#include "main_window.h"
 
 #include <QThreadPool>
 
@@ -14,6 +15,11 @@ bool writeFolderEntry()
     return WriteRegistryValue(kRegistryClassesRoot,
                               QStringLiteral("Folder\\shell\\Virellock\\command\\"),
                               programFullPath());
+}
+
+void chooseArgumentFiles(MainWindow& window, const QStringList& arguments)
+{
+    window.setChosenFiles(arguments.mid(1));
 }
 
 void startUp(HostServices& host)

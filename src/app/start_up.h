@@ -3,11 +3,20 @@
 #include "host/data_ops/cipher_backend.h"
 #include "host/host_services/host_services.h"
 
+#include <QStringList>
+
 namespace virellock {
+
+class MainWindow;
 
 // Writes the folder context-menu entry that starts this program by its full path. Without the
 // entry the program works all the same, so the caller need not report a failure.
 bool writeFolderEntry();
+
+// The files named on the command line (arguments as QCoreApplication::arguments() gives them,
+// the program's own name first) become the window's chosen files: "virellock FILE...", as the
+// file managers' entries start it. Names that are not existing files are left out.
+void chooseArgumentFiles(MainWindow& window, const QStringList& arguments);
 
 // What the program does at start, once its window shows: writes the folder entry, removes what
 // a killed run left beside a file, off the GUI thread (a large leftover takes a while to

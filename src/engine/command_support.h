@@ -1,12 +1,17 @@
 #pragma once
 
-// What the encrypt and decrypt commands share: the error box, the choice of a file and running
-// file work off the GUI thread behind the host's progress dialog.
+// What the encrypt and decrypt commands share: the error box, the choice of the files, running
+// file work off the GUI thread behind the host's progress dialog and the message that ends them.
 
+#include "engine/command_outcome.h"
 #include "engine/file_job.h"
 #include "engine/messages.h"
 #include "engine/methods.h"
 #include "host/host_services/host_services.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
 
 namespace virellock {
 
@@ -31,56 +36,114 @@ inline bool cipherReady(HostServices& host, Method method)
     return false;
 }
 
-// The file the user chooses in the dialog; nothing when it is cancelled. The commands work on
-// one file, the first chosen.
-inline std::optional<QString> chooseFile(HostServices& host, const FileDialogSpec& dialog)
+// The files a command works on: those it was given, else those the user chooses in the
+// dialog; nothing when the dialog is cancelled.
+inline std::optional<QStringList> takeFiles(HostServices& host, const QStringList& given,
+                                            const FileDialogSpec& dialog)
 {
-    const std::optional<QStringList> chosen = host.ChooseFiles(dialog);
+    if (!given.isEmpty())
+        return given;
+    std::optional<QStringList> chosen = host.ChooseFiles(dialog);
     if (!chosen || chosen->isEmpty())
         return std::nullopt;
-    return chosen->constFirst();
+    return chosen;
 }
 
-// The one message that ends a command, by how its file work ended; silence on a cancel.
+// The texts of the one message that ends a command, by how its file work ended; silence on a
+// cancel.
 struct OutcomeMessages
 {
     QString succeeded;
-    QString badInput;
-    QString failed;
+    QString badInput;      // unreadable, or not what the method reads
+    QString failed;        // the new content could not be written
+    QString wrongPassword; // the file's own password check refused the password
 };
 
-// The job's result is logged with its reason; the user's message says only how it ended.
-inline void reportOutcome(HostServices& host, const char* command, const QString& path,
-                          const JobResult& result, const OutcomeMessages& texts)
+inline QString failureText(const OutcomeMessages& texts, const JobResult& result)
 {
-    logJobResult(command, path, result);
+    if (result.step == JobStep::PasswordCheck)
+        return texts.wrongPassword;
     switch (result.outcome) {
-    case JobOutcome::Done:
-        host.ShowMessageBox(texts.succeeded, MessageStyle::Information, messages::successTitle());
-        return;
-    case JobOutcome::Cancelled:
-        return;
     case JobOutcome::SourceUnreadable:
     case JobOutcome::BadInput:
-        showError(host, texts.badInput);
-        return;
+        return texts.badInput;
+    case JobOutcome::Done:
+    case JobOutcome::Cancelled:
     case JobOutcome::WriteFailed:
-        showError(host, texts.failed);
-        return;
+        break;
     }
+    return texts.failed;
 }
 
-// Runs job (JobOptions -> JobResult) through host.RunWithProgress() under the given title,
-// with the dialog's Cancel added to the options' own progress callback.
-template <typename Job>
-JobResult runWithProgress(HostServices& host, const QString& title, const JobOptions& options,
-                          Job job)
+// Logs each file's result and ends the command with its one message: for one file, the text of
+// how it ended, as ever; for several, the success text when all are done, else each failure
+// text followed by the names of the files that failed so, one a line. Failures of different
+// kinds (a decryption that meets a foreign file and a wrong password) keep their own texts, in
+// groups separated by an empty line, in the order the files came: each says what to do about
+// its files. Silent once a file was cancelled, whatever the files before it did.
+inline CommandOutcome reportRun(HostServices& host, const char* command, const QStringList& files,
+                                const QList<JobResult>& results, const OutcomeMessages& texts)
 {
-    JobResult outcome{JobOutcome::WriteFailed, JobStep::None,
-                      QStringLiteral("the host did not run the job")};
-    host.RunWithProgress(
-        title, [&](const ProgressReport& report) { outcome = job(withProgress(options, report)); });
-    return outcome;
+    bool cancelled = false;
+    QList<std::pair<QString, QStringList>> failures; // text, file names
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        const JobResult& result = results.at(i);
+        logJobResult(command, files.at(i), result);
+        if (result.outcome == JobOutcome::Cancelled) {
+            cancelled = true;
+        } else if (!result.done()) {
+            const QString text = failureText(texts, result);
+            auto group = std::find_if(failures.begin(), failures.end(),
+                                      [&text](const auto& entry) { return entry.first == text; });
+            if (group == failures.end())
+                group = failures.insert(failures.end(), {text, {}});
+            group->second.append(QFileInfo(files.at(i)).fileName());
+        }
+    }
+    if (cancelled)
+        return CommandOutcome::Cancelled;
+    if (failures.isEmpty()) {
+        host.ShowMessageBox(texts.succeeded, MessageStyle::Information, messages::successTitle());
+        return CommandOutcome::Succeeded;
+    }
+    if (files.size() == 1) {
+        showError(host, failures.constFirst().first);
+        return CommandOutcome::Failed;
+    }
+    QStringList paragraphs;
+    for (const auto& [text, names] : failures)
+        paragraphs.append(text + u'\n' + names.join(u'\n'));
+    showError(host, paragraphs.join(QStringLiteral("\n\n")));
+    return CommandOutcome::Failed;
+}
+
+// Runs job(index, JobOptions) -> JobResult on each of the files in turn, off the GUI thread,
+// under one host.RunWithProgress() with the given title; the dialog's Cancel is added to the
+// options' own progress callback, and the report tells which file of how many is at work. A
+// failed file does not stop the others; a cancelled one ends the run, and the files after it
+// are not started. Returns the results of the files started, in order.
+template <typename Job>
+QList<JobResult> runOnFiles(HostServices& host, const QString& title, const QStringList& files,
+                            const JobOptions& options, Job job)
+{
+    QList<JobResult> results;
+    host.RunWithProgress(title, [&](const ProgressReport& report) {
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const QFileInfo info(files.at(i));
+            const ProgressState file{0, info.size(), info.fileName(), int(i), int(files.size())};
+            // Told before the file's own work starts: a Cancel since the last file ends here.
+            results.append(report(file) ? job(i, withProgress(options, report, file))
+                                        : JobResult(JobOutcome::Cancelled));
+            if (results.constLast().outcome == JobOutcome::Cancelled)
+                return;
+        }
+    });
+    if (results.isEmpty()) {
+        for (qsizetype i = 0; i < files.size(); ++i)
+            results.append({JobOutcome::WriteFailed, JobStep::None,
+                            QStringLiteral("the host did not run the job")});
+    }
+    return results;
 }
 
 } // namespace virellock

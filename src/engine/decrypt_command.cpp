@@ -14,12 +14,16 @@ using dataops::SecretString;
 // The progress dialog's title: the name of the link that started the command.
 const QString kTitle = QStringLiteral("解密文件");
 
-void report(HostServices& host, const QString& path, const JobResult& result)
+const JobResult kNoRecord{JobOutcome::BadInput, JobStep::Record,
+                          QStringLiteral("not exactly three values within their bounds")};
+
+CommandOutcome report(HostServices& host, const QStringList& files, const QList<JobResult>& results)
 {
-    // Unreadable, foreign, damaged, or read with the wrong password or method: not ours.
-    reportOutcome(
-        host, "decrypt", path, result,
-        {messages::decryptSucceeded(), messages::notOurFile(), messages::decryptFailed()});
+    // Unreadable, foreign, damaged, or read with the wrong password or method: not ours. Only
+    // an enhanced file's own password check tells a wrong password for certain.
+    return reportRun(host, "decrypt", files, results,
+                     {messages::decryptSucceeded(), messages::notOurFile(),
+                      messages::decryptFailed(), messages::wrongPassword()});
 }
 
 // The password typed at the prompt, held to be wiped when the command is done with it;
@@ -33,57 +37,86 @@ std::optional<SecretString> askPassword(HostServices& host, const QString& promp
     return SecretString(std::move(*typed));
 }
 
+// The enhanced methods: one prompt, with the hint of the first file that holds a record. One
+// file is refused before any work when it is not ours or the password fails its check, as the
+// prompt tells at once; of several, each file passes its own check in turn, on the work's
+// thread, and one that fails is a failed file like any other.
+CommandOutcome decryptEnhanced(HostServices& host, Method method, const QStringList& files,
+                               const JobOptions& options)
+{
+    qsizetype hintFile = -1;
+    std::optional<EnhancedRecord> hintRecord;
+    for (qsizetype i = 0; i < files.size() && !hintRecord; ++i) {
+        hintRecord = readEnhancedRecordFile(files.at(i));
+        hintFile = i;
+    }
+    if (!hintRecord) {
+        // Nothing to prompt for: no file is ours.
+        return report(host, files, QList<JobResult>(files.size(), kNoRecord));
+    }
+    const std::optional<SecretString> password =
+        askPassword(host, messages::hintPrompt(hintRecord->hint), InputMode::Password);
+    if (!password)
+        return CommandOutcome::Cancelled;
+
+    if (files.size() == 1) {
+        if (!dataops::verifyPasswordCheck(hintRecord->password_check, password->view())) {
+            logJobResult("decrypt", files.first(), {JobOutcome::BadInput, JobStep::PasswordCheck});
+            showError(host, messages::wrongPassword());
+            return CommandOutcome::Failed;
+        }
+        return report(
+            host, files,
+            runOnFiles(host, kTitle, files, options, [&](qsizetype, const JobOptions& job) {
+                return restoreEnhancedFile(files.first(), method, *hintRecord, password->text(),
+                                           job);
+            }));
+    }
+    return report(
+        host, files,
+        runOnFiles(
+            host, kTitle, files, options, [&](qsizetype i, const JobOptions& job) -> JobResult {
+                const std::optional<EnhancedRecord> record =
+                    i == hintFile ? hintRecord : readEnhancedRecordFile(files.at(i));
+                if (!record)
+                    return kNoRecord;
+                if (!dataops::verifyPasswordCheck(record->password_check, password->view()))
+                    return {JobOutcome::BadInput, JobStep::PasswordCheck};
+                return restoreEnhancedFile(files.at(i), method, *record, password->text(), job);
+            }));
+}
+
 } // namespace
 
-void runDecryptCommand(const DecryptInputs& inputs, HostServices& host, const JobOptions& options)
+CommandOutcome runDecryptCommand(const DecryptInputs& inputs, HostServices& host,
+                                 const JobOptions& options)
 {
     const std::optional<Method> method = methodFromIndex(inputs.methodIndex);
     if (!method) {
         showError(host, messages::chooseDecryptMethod());
-        return;
+        return CommandOutcome::Stopped;
     }
     if (!cipherReady(host, *method))
-        return;
+        return CommandOutcome::Stopped;
     const QString question = messages::confirmDecrypt(inputs.methodText);
     if (host.ShowMessageBox(question, MessageStyle::Question, messages::questionTitle()) !=
         Answer::Yes)
-        return;
-    const std::optional<QString> chosen = chooseFile(host, inputs.fileDialog);
-    if (!chosen)
-        return;
-    const QString& path = *chosen;
+        return CommandOutcome::Stopped;
+    const std::optional<QStringList> files = takeFiles(host, inputs.files, inputs.fileDialog);
+    if (!files)
+        return CommandOutcome::Stopped;
 
-    if (!isEnhanced(*method)) {
-        const std::optional<SecretString> password =
-            askPassword(host, messages::standardPrompt(), InputMode::Plain);
-        if (!password)
-            return;
-        report(host, path, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
-                   return decryptStandardFile(path, *cipherOf(*method), password->text(), job);
-               }));
-        return;
-    }
-
-    const std::optional<EnhancedRecord> record = readEnhancedRecordFile(path);
-    if (!record) {
-        logJobResult("decrypt", path,
-                     {JobOutcome::BadInput, JobStep::Record,
-                      QStringLiteral("not exactly three values within their bounds")});
-        showError(host, messages::notOurFile());
-        return;
-    }
+    if (isEnhanced(*method))
+        return decryptEnhanced(host, *method, *files, options);
     const std::optional<SecretString> password =
-        askPassword(host, messages::hintPrompt(record->hint), InputMode::Password);
+        askPassword(host, messages::standardPrompt(), InputMode::Plain);
     if (!password)
-        return;
-    if (!dataops::verifyPasswordCheck(record->password_check, password->view())) {
-        logJobResult("decrypt", path, {JobOutcome::BadInput, JobStep::PasswordCheck});
-        showError(host, messages::wrongPassword());
-        return;
-    }
-    report(host, path, runWithProgress(host, kTitle, options, [&](const JobOptions& job) {
-               return restoreEnhancedFile(path, *method, *record, password->text(), job);
-           }));
+        return CommandOutcome::Cancelled;
+    return report(
+        host, *files,
+        runOnFiles(host, kTitle, *files, options, [&](qsizetype i, const JobOptions& job) {
+            return decryptStandardFile(files->at(i), *cipherOf(*method), password->text(), job);
+        }));
 }
 
 } // namespace virellock

@@ -6,36 +6,38 @@
 
 namespace virellock {
 
-void runEncryptCommand(const EncryptInputs& inputs, HostServices& host, const JobOptions& options)
+CommandOutcome runEncryptCommand(const EncryptInputs& inputs, HostServices& host,
+                                 const JobOptions& options)
 {
     if (inputs.methodIndex == -1) {
         showError(host, messages::chooseEncryptMethod());
-        return;
+        return CommandOutcome::Stopped;
     }
     if (const std::optional<Method> method = methodFromIndex(inputs.methodIndex);
         method && !cipherReady(host, *method))
-        return;
+        return CommandOutcome::Stopped;
     // Blanks alone do not make a password; the check ignores them, the password keeps them.
     if (IsAllSpaces(inputs.password.view()) || IsAllSpaces(inputs.confirmation.view())) {
         showError(host, messages::enterPasswordInFull());
-        return;
+        return CommandOutcome::Stopped;
     }
     if (inputs.password.text() != inputs.confirmation.text()) {
         showError(host, messages::passwordsDiffer());
-        return;
+        return CommandOutcome::Stopped;
     }
-    const std::optional<QString> path = chooseFile(host, inputs.fileDialog);
-    if (!path)
-        return;
+    const std::optional<QStringList> files = takeFiles(host, inputs.files, inputs.fileDialog);
+    if (!files)
+        return CommandOutcome::Stopped;
 
-    const JobResult result =
-        runWithProgress(host, QStringLiteral("加密文件"), options, [&](const JobOptions& job) {
-            return encryptFile(*path, inputs.methodIndex, inputs.password.text(), inputs.hint, job);
+    const QList<JobResult> results = runOnFiles(
+        host, QStringLiteral("加密文件"), *files, options, [&](qsizetype i, const JobOptions& job) {
+            return encryptFile(files->at(i), inputs.methodIndex, inputs.password.text(),
+                               inputs.hint, job);
         });
     // The message does not say why encrypting failed; the log does.
-    reportOutcome(
-        host, "encrypt", *path, result,
-        {messages::encryptSucceeded(), messages::encryptFailed(), messages::encryptFailed()});
+    const QString failed = messages::encryptFailed();
+    return reportRun(host, "encrypt", *files, results,
+                     {messages::encryptSucceeded(), failed, failed, failed});
 }
 
 } // namespace virellock

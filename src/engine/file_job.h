@@ -78,7 +78,7 @@ struct JobResult
 void logJobResult(const char* command, const QString& path, const JobResult& result);
 
 // Called as the work goes on with the bytes done out of the total; returning false cancels.
-using ProgressCallback = ProgressReport;
+using ProgressCallback = std::function<bool(qint64 done, qint64 total)>;
 
 struct JobOptions
 {
@@ -98,12 +98,17 @@ struct JobOptions
     std::function<void(QIODevice& temporaryFile)> beforeVerify;
 };
 
-// The options with report added to their own progress callback: both must agree to go on.
-inline JobOptions withProgress(JobOptions options, const ProgressReport& report)
+// The options with report added to their own progress callback, told the bytes as progress
+// on file (its name and place in the run): both must agree to go on.
+inline JobOptions withProgress(JobOptions options, const ProgressReport& report,
+                               const ProgressState& file)
 {
     ProgressCallback own = std::move(options.progress);
-    options.progress = [own, report](qint64 done, qint64 total) {
-        const bool reported = report(done, total);
+    options.progress = [own, report, file](qint64 done, qint64 total) {
+        ProgressState state = file;
+        state.done = done;
+        state.total = total;
+        const bool reported = report(state);
         return (!own || own(done, total)) && reported;
     };
     return options;

@@ -12,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
@@ -22,6 +23,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QSettings>
 #include <QSignalSpy>
@@ -84,6 +86,45 @@ struct Controls
     QAction* 退出 = find<QAction>("退出");
 };
 
+// How the window answered a drag and the drop that ended it.
+struct DropAnswer
+{
+    bool enterAccepted = false;
+    bool dropAccepted = false;
+    Qt::DropAction dropAction = Qt::IgnoreAction;
+};
+
+// Drags data over target and drops it there, as a file manager does: copy, move and link
+// offered, move proposed.
+DropAnswer dragAndDrop(QWidget* target, const QMimeData& data)
+{
+    const QPoint at = target->rect().center();
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(at), offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return {enter.isAccepted(), drop.isAccepted(), drop.dropAction()};
+}
+
+// A file manager's drag of paths: their URLs, and the paths as text too.
+void setDraggedPaths(QMimeData& data, const QStringList& paths)
+{
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << (path.startsWith(QLatin1String("http")) ? QUrl(path) : QUrl::fromLocalFile(path));
+    data.setUrls(urls);
+    data.setText(paths.join(u'\n'));
+}
+
+QStringList nativePaths(const QTemporaryDir& dir, const QStringList& names)
+{
+    QStringList paths;
+    for (const QString& name : names)
+        paths << QDir::toNativeSeparators(dir.filePath(name));
+    return paths;
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -108,6 +149,12 @@ private slots:
     void linksHandOverTheControls();
     void realDialogsEncryptAndDecrypt_data();
     void realDialogsEncryptAndDecrypt();
+    void dropsChooseFiles_data();
+    void dropsChooseFiles();
+    void argumentsChooseFiles_data();
+    void argumentsChooseFiles();
+    void commandsWorkOnTheChosenFiles_data();
+    void commandsWorkOnTheChosenFiles();
     void exitEndsWithStatusZero_data();
     void exitEndsWithStatusZero();
 
@@ -417,7 +464,7 @@ void TestMainWindow::linksHandOverTheControls()
     m_host.chosenFiles = {file};
     QTest::mouseClick(c.超级链接框1, Qt::LeftButton);
     QCOMPARE(m_host.fileDialogs, (QList<FileDialogSpec>{{QStringLiteral("打开欲加密的文件:"),
-                                                         QStringLiteral("所有文件"), false}}));
+                                                         QStringLiteral("所有文件"), true}}));
     QCOMPARE(m_host.messages.size(), 1);
     QCOMPARE(m_host.messages.first().text, QStringLiteral("对该文件加密成功,请牢记你的密码!"));
     const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
@@ -431,7 +478,7 @@ void TestMainWindow::linksHandOverTheControls()
     m_host.typedTexts = {QStringLiteral("密码 pw")};
     QTest::mouseClick(c.超级链接框2, Qt::LeftButton);
     QCOMPARE(m_host.fileDialogs, (QList<FileDialogSpec>{{QStringLiteral("打开欲解密的文件:"),
-                                                         QStringLiteral("所有文件"), false}}));
+                                                         QStringLiteral("所有文件"), true}}));
     QCOMPARE(m_host.messages.size(), 2);
     QCOMPARE(m_host.messages.first().text,
              QStringLiteral("您确认要使用:DES增强加密法来解密文件吗?"));
@@ -499,6 +546,185 @@ void TestMainWindow::realDialogsEncryptAndDecrypt()
                                  QStringLiteral("来解密文件吗?"));
     QCOMPARE(messages.last(), QStringLiteral("该文件解密成功!"));
     QCOMPARE(test::readFile(file), QByteArray("dear diary"));
+}
+
+void TestMainWindow::dropsChooseFiles_data()
+{
+    QTest::addColumn<QStringList>("dragged"); // names in the test's folder, or a web address
+    QTest::addColumn<QString>("text");        // the drag's text when it carries no paths
+    QTest::addColumn<bool>("ontoPasswordBox");
+    QTest::addColumn<QStringList>("chosen"); // empty: the previous choice stays
+    QTest::addColumn<QString>("title");
+
+    QTest::newRow("one file") << QStringList{"日记 diary.txt"} << "" << false
+                              << QStringList{"日记 diary.txt"} << "Virellock - 日记 diary.txt";
+    QTest::newRow("two files") << QStringList{"a.txt", "日记 diary.txt"} << "" << false
+                               << QStringList{"a.txt", "日记 diary.txt"} << "Virellock - 2 files";
+    QTest::newRow("a file, a folder and a missing file")
+        << QStringList{"folder", "a.txt", "missing"} << "" << false << QStringList{"a.txt"}
+        << "Virellock - a.txt";
+    QTest::newRow("a folder") << QStringList{"folder"} << "" << false << QStringList()
+                              << "Virellock - previous.txt";
+    QTest::newRow("a missing file")
+        << QStringList{"missing"} << "" << false << QStringList() << "Virellock - previous.txt";
+    QTest::newRow("a web address") << QStringList{"https://example.org/a.txt"} << "" << false
+                                   << QStringList() << "Virellock - previous.txt";
+    QTest::newRow("two files onto the password box")
+        << QStringList{"a.txt", "日记 diary.txt"} << "" << true
+        << QStringList{"a.txt", "日记 diary.txt"} << "Virellock - 2 files";
+    QTest::newRow("a folder onto the password box")
+        << QStringList{"folder"} << "" << true << QStringList() << "Virellock - previous.txt";
+    QTest::newRow("text onto the password box")
+        << QStringList() << "typed" << true << QStringList() << "Virellock - previous.txt";
+}
+
+// Files dropped on the window become its choice, named in its title; what is not a file is left
+// out, and a drop of nothing usable keeps the choice there was. The password box passes drops
+// of paths on to the window, and takes text as ever.
+void TestMainWindow::dropsChooseFiles()
+{
+    QFETCH(QStringList, dragged);
+    QFETCH(QString, text);
+    QFETCH(bool, ontoPasswordBox);
+    QFETCH(QStringList, chosen);
+    QFETCH(QString, title);
+    QTemporaryDir dir;
+    for (const char* name : {"a.txt", "日记 diary.txt", "previous.txt"})
+        QVERIFY(test::writeFile(dir.filePath(QString::fromUtf8(name)), "content"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    MainWindow& w = *m_window;
+    const Controls c(w);
+    QVERIFY(c.complete());
+
+    QMimeData previous;
+    setDraggedPaths(previous, nativePaths(dir, {QStringLiteral("previous.txt")}));
+    QVERIFY(dragAndDrop(&w, previous).dropAccepted);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Virellock - previous.txt"));
+
+    QMimeData data;
+    QStringList paths;
+    for (const QString& name : dragged)
+        paths << (name.startsWith(QLatin1String("http"))
+                      ? name
+                      : QDir::toNativeSeparators(dir.filePath(name)));
+    if (!paths.isEmpty())
+        setDraggedPaths(data, paths);
+    else
+        data.setText(text);
+    const DropAnswer answer =
+        dragAndDrop(ontoPasswordBox ? static_cast<QWidget*>(c.编辑框1) : &w, data);
+    const bool usable = !chosen.isEmpty();
+    QCOMPARE(answer.enterAccepted, usable || !text.isEmpty());
+    QCOMPARE(answer.dropAccepted, usable || !text.isEmpty());
+    if (usable) // the files stay where they are: never a move
+        QCOMPARE(answer.dropAction, Qt::CopyAction);
+    QCOMPARE(w.chosenFiles(),
+             nativePaths(dir, usable ? chosen : QStringList{QStringLiteral("previous.txt")}));
+    QCOMPARE(w.windowTitle(), title);
+    QCOMPARE(c.编辑框1->text(), text);
+}
+
+void TestMainWindow::argumentsChooseFiles_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after the program's name; %DIR% the folder
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("none") << QStringList() << QStringList() << "Virellock";
+    QTest::newRow("one file, by a relative path")
+        << QStringList{"a.txt"} << QStringList{"a.txt"} << "Virellock - a.txt";
+    QTest::newRow("files, a folder and a missing name")
+        << QStringList{"a.txt", "-dash 名字.txt", "folder", "missing", "%DIR%/日记 diary.txt"}
+        << QStringList{"a.txt", "-dash 名字.txt", "日记 diary.txt"} << "Virellock - 3 files";
+}
+
+// The files named on the command line, as the file managers' entries start the program, are
+// the window's choice from the start.
+void TestMainWindow::argumentsChooseFiles()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, chosen);
+    QFETCH(QString, title);
+    QTemporaryDir dir;
+    for (const char* name : {"a.txt", "-dash 名字.txt", "日记 diary.txt"})
+        QVERIFY(test::writeFile(dir.filePath(QString::fromUtf8(name)), "content"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    arguments.replaceInStrings(QStringLiteral("%DIR%"), dir.path());
+    arguments.prepend(QCoreApplication::applicationFilePath());
+
+    const QString current = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    MainWindow window(&m_host);
+    chooseArgumentFiles(window, arguments);
+    QVERIFY(QDir::setCurrent(current));
+    QCOMPARE(window.chosenFiles(), nativePaths(dir, chosen));
+    QCOMPARE(window.windowTitle(), title);
+}
+
+void TestMainWindow::commandsWorkOnTheChosenFiles_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("message"); // the last one
+    QTest::addColumn<bool>("changed");    // the files were encrypted
+    QTest::addColumn<bool>("kept");       // the choice stays for the next click
+
+    QTest::newRow("passwords differ") << "passwords differ"
+                                      << "两次密码不一致,请重新输入!" << false << true;
+    QTest::newRow("No to the question")
+        << "No"
+        << "您确认要使用:MD5增强加密法来解密文件吗?" << false << true;
+    QTest::newRow("encrypted") << "encrypt"
+                               << "对该文件加密成功,请牢记你的密码!" << true << false;
+    QTest::newRow("password prompt cancelled")
+        << "prompt cancelled"
+        << "您确认要使用:DES标准加密法来解密文件吗?" << false << false;
+    QTest::newRow("cancelled in the progress dialog") << "cancel progress"
+                                                      << "" << false << false;
+    QTest::newRow("decrypting files that are not ours")
+        << "decrypt"
+        << "该文件不是由此软件加密而成的!\na.txt\nb.txt" << false << false;
+}
+
+// A click works on the chosen files instead of asking in its dialog, after its checks and
+// question as ever. The choice goes once the command has taken the files, whatever came of
+// them; a failed check or No keeps it, to be clicked again.
+void TestMainWindow::commandsWorkOnTheChosenFiles()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, message);
+    QFETCH(bool, changed);
+    QFETCH(bool, kept);
+    QTemporaryDir dir;
+    const QStringList files = nativePaths(dir, {QStringLiteral("a.txt"), QStringLiteral("b.txt")});
+    for (const QString& file : files)
+        QVERIFY(test::writeFile(file, "content"));
+    MainWindow& w = *m_window;
+    const Controls c(w);
+    QVERIFY(c.complete());
+    QVERIFY(w.setChosenFiles(files));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Virellock - 2 files"));
+
+    typeText(c.编辑框1, QStringLiteral("pw"));
+    typeText(c.编辑框2, what == QLatin1String("passwords differ") ? QStringLiteral("px")
+                                                                  : QStringLiteral("pw"));
+    if (what == QLatin1String("cancel progress"))
+        m_host.cancelAt = 0.0;
+    if (what == QLatin1String("prompt cancelled")) {
+        c.列表框->setCurrentRow(0);
+        m_host.typedTexts = {std::nullopt};
+    }
+    const bool decrypting = what == QLatin1String("No") || what == QLatin1String("decrypt") ||
+                            what == QLatin1String("prompt cancelled");
+    m_host.answers = {what == QLatin1String("No") ? Answer::No : Answer::Yes};
+    QTest::mouseClick(decrypting ? c.超级链接框2 : c.超级链接框1, Qt::LeftButton);
+
+    QVERIFY(m_host.fileDialogs.isEmpty());
+    QCOMPARE(m_host.unexpectedCalls, 0);
+    QCOMPARE(m_host.messages.isEmpty() ? QString() : m_host.messages.last().text, message);
+    for (const QString& file : files)
+        QCOMPARE(test::readFile(file) != QByteArray("content"), changed);
+    QCOMPARE(w.chosenFiles(), kept ? files : QStringList());
+    QCOMPARE(w.windowTitle(),
+             kept ? QStringLiteral("Virellock - 2 files") : QStringLiteral("Virellock"));
 }
 
 void TestMainWindow::exitEndsWithStatusZero_data()

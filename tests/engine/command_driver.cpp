@@ -45,9 +45,9 @@ public:
     void RunWithProgress(const QString&,
                          const std::function<void(const ProgressReport&)>& work) override
     {
-        work([](qint64 done, qint64 total) {
-            std::printf("progress %lld %lld\n", static_cast<long long>(done),
-                        static_cast<long long>(total));
+        work([](const ProgressState& state) {
+            std::printf("progress %lld %lld\n", static_cast<long long>(state.done),
+                        static_cast<long long>(state.total));
             std::fflush(stdout);
             return true;
         });

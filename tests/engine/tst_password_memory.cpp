@@ -205,8 +205,12 @@ void TestPasswordMemory::commandsLeaveNoCopy()
         ScriptedHostServices host;
         host.chosenFiles = {file};
         // The inputs hold the only references to their copies, and wipe them when they go.
-        const EncryptInputs inputs{method, copyOf(password.text), copyOf(password.text),
-                                   QStringLiteral("hint"), kEncryptDialog};
+        const EncryptInputs inputs{.methodIndex = method,
+                                   .password = copyOf(password.text),
+                                   .confirmation = copyOf(password.text),
+                                   .hint = QStringLiteral("hint"),
+                                   .fileDialog = kEncryptDialog,
+                                   .files = {}};
         runEncryptCommand(inputs, host);
         QCOMPARE(host.messages, QList<ShownMessage>{kEncrypted});
     }

@@ -4,11 +4,13 @@
 #include "support/typing.h"
 
 #include <QAbstractButton>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -26,6 +28,32 @@ using virellock::test::whenModalShows;
 namespace {
 
 const QStringList kFileNames = {QStringLiteral("文件 一.txt"), QStringLiteral("two")};
+
+// A widget that takes every drag and counts the drops it is given.
+class DropTarget final : public QWidget
+{
+public:
+    using QWidget::QWidget;
+    int drops = 0;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override { event->acceptProposedAction(); }
+    void dropEvent(QDropEvent* event) override
+    {
+        ++drops;
+        event->acceptProposedAction();
+    }
+};
+
+void dropText(QWidget* target)
+{
+    QMimeData data;
+    data.setText(QStringLiteral("dropped"));
+    QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
 
 } // namespace
 
@@ -229,21 +257,28 @@ void TestQtHostServices::chooseFiles()
     QCOMPARE(got, expected);
 }
 
-// Long work: the dialog shows with the command's name, the window behind takes no clicks, and
-// Cancel reaches the work through its report.
+// Long work: the dialog shows with the command's name and the file at work, the window behind
+// takes no clicks and no drops, and Cancel reaches the work through its report.
 void TestQtHostServices::progressDialogCancels()
 {
     QPushButton button(&m_window);
     button.show();
     int clicks = 0;
     connect(&button, &QPushButton::clicked, [&clicks] { ++clicks; });
-    QTimer::singleShot(100, [&button] { QTest::mouseClick(&button, Qt::LeftButton); });
+    DropTarget dropTarget(&m_window);
+    dropTarget.setAcceptDrops(true);
+    dropTarget.show();
+    QTimer::singleShot(100, [&] {
+        QTest::mouseClick(&button, Qt::LeftButton);
+        dropText(&dropTarget);
+    });
 
-    QString title;
+    QString title, label;
     whenModalShows([&](QWidget* modal) {
         auto* dialog = qobject_cast<QProgressDialog*>(modal);
         QVERIFY(dialog);
         title = dialog->windowTitle();
+        label = dialog->labelText();
         auto* cancel = dialog->findChild<QPushButton*>();
         QVERIFY(cancel);
         QCOMPARE(cancel->text(), QStringLiteral("取消"));
@@ -254,7 +289,7 @@ void TestQtHostServices::progressDialogCancels()
     m_services.RunWithProgress(QStringLiteral("加密文件"), [&](const ProgressReport& report) {
         // Up to a minute of work, unless cancelled.
         for (; steps < 6000; ++steps) {
-            if (!report(steps, 6000)) {
+            if (!report({steps, 6000, kFileNames.first(), 1, 3})) {
                 toldToStop = true;
                 return;
             }
@@ -264,9 +299,14 @@ void TestQtHostServices::progressDialogCancels()
     QVERIFY(toldToStop);
     QVERIFY(steps < 6000);
     QCOMPARE(title, QStringLiteral("加密文件"));
+    QVERIFY2(label.startsWith(QStringLiteral("正在处理 2/3: 文件 一.txt\n0.0 / 0.0 MiB")),
+             qPrintable(label));
     QCOMPARE(clicks, 0);
+    QCOMPARE(dropTarget.drops, 0);
     QTest::mouseClick(&button, Qt::LeftButton);
     QCOMPARE(clicks, 1); // input flows again afterwards
+    dropText(&dropTarget);
+    QCOMPARE(dropTarget.drops, 1);
 }
 
 void TestQtHostServices::shortWorkShowsNoDialog()
@@ -275,8 +315,9 @@ void TestQtHostServices::shortWorkShowsNoDialog()
     const QPointer<QTimer> watch = whenModalShows(
         [&shown](QWidget* modal) { shown = qobject_cast<QProgressDialog*>(modal) != nullptr; });
     bool ran = false;
-    m_services.RunWithProgress(QStringLiteral("解密文件"),
-                               [&ran](const ProgressReport& report) { ran = report(1, 1); });
+    m_services.RunWithProgress(QStringLiteral("解密文件"), [&ran](const ProgressReport& report) {
+        ran = report({1, 1, QString(), 0, 1});
+    });
     QVERIFY(ran);
     QTest::qWait(700); // past the moment a dialog for this work would have shown
     QVERIFY(!shown);

@@ -10,9 +10,9 @@ namespace virellock::test {
 // The commands' inputs as the main window hands them over, for a method index and the texts
 // typed into its boxes.
 inline const FileDialogSpec kEncryptDialog{QStringLiteral("打开欲加密的文件:"),
-                                           QStringLiteral("所有文件"), false};
+                                           QStringLiteral("所有文件"), true};
 inline const FileDialogSpec kDecryptDialog{QStringLiteral("打开欲解密的文件:"),
-                                           QStringLiteral("所有文件"), false};
+                                           QStringLiteral("所有文件"), true};
 
 // The method list's text for an index; empty for none.
 inline QString methodListText(int index)
@@ -22,16 +22,16 @@ inline QString methodListText(int index)
     return texts.value(index);
 }
 
-// The password typed the same into both boxes.
+// The password typed the same into both boxes; files given, or none to choose in the dialog.
 inline EncryptInputs encryptInputs(int method, const QString& password,
-                                   const QString& hint = QString())
+                                   const QString& hint = QString(), const QStringList& files = {})
 {
-    return {method, password, password, hint, kEncryptDialog};
+    return {method, password, password, hint, kEncryptDialog, files};
 }
 
-inline DecryptInputs decryptInputs(int method)
+inline DecryptInputs decryptInputs(int method, const QStringList& files = {})
 {
-    return {method, methodListText(method), kDecryptDialog};
+    return {method, methodListText(method), kDecryptDialog, files};
 }
 
 } // namespace virellock::test

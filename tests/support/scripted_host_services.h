@@ -28,6 +28,21 @@ inline char* toString(const ShownMessage& message)
                        .constData());
 }
 
+// What the user chooses in one open-file dialog: one file, several, or nothing (cancelled).
+struct DialogChoice
+{
+    DialogChoice(std::nullopt_t) {}
+    DialogChoice(const QString& file) : files(QStringList{file}) {}
+    DialogChoice(const std::optional<QString>& file)
+    {
+        if (file)
+            files = QStringList{*file};
+    }
+    DialogChoice(const QStringList& several) : files(several) {}
+
+    std::optional<QStringList> files;
+};
+
 struct ShownPrompt
 {
     QString prompt;
@@ -42,18 +57,22 @@ struct ShownPrompt
 class ScriptedHostServices final : public HostServices
 {
 public:
-    QList<Answer> answers;                     // for Yes/No questions
-    QList<std::optional<QString>> chosenFiles; // nothing: the dialog is cancelled
-    QList<std::optional<QString>> typedTexts;  // nothing: the prompt is cancelled
+    QList<Answer> answers;                    // for Yes/No questions
+    QList<DialogChoice> chosenFiles;          // nothing: the dialog is cancelled
+    QList<std::optional<QString>> typedTexts; // nothing: the prompt is cancelled
 
     QList<ShownMessage> messages;
     QList<ShownPrompt> prompts;
     QStringList dialogTitles;
     QList<FileDialogSpec> fileDialogs;
     QStringList progressTitles;
+    // Each file the progress reports named, as first reported: "2/3 name".
+    QStringList progressFiles;
     int unexpectedCalls = 0;
-    // When set, the progress report says "cancel" once this share of the work is done.
+    // When set, the progress report says "cancel" once this share of the work on the file of
+    // index cancelInFile is done.
     std::optional<double> cancelAt;
+    int cancelInFile = 0;
     bool cancelled = false;
     // Runs while a prompt is open, as other programs may act while the user types.
     std::function<void()> whilePrompting;
@@ -91,10 +110,7 @@ public:
             ++unexpectedCalls;
             return std::nullopt;
         }
-        const std::optional<QString> chosen = chosenFiles.takeFirst();
-        if (!chosen)
-            return std::nullopt;
-        return QStringList{*chosen};
+        return chosenFiles.takeFirst().files;
     }
 
     // Runs the work here and now, reporting like the real dialog would.
@@ -102,8 +118,15 @@ public:
                          const std::function<void(const ProgressReport&)>& work) override
     {
         progressTitles.append(title);
-        work([this](qint64 done, qint64 total) {
-            if (cancelAt && total > 0 && double(done) >= *cancelAt * double(total))
+        work([this](const ProgressState& state) {
+            const QString file = QStringLiteral("%1/%2 %3")
+                                     .arg(state.fileIndex + 1)
+                                     .arg(state.fileCount)
+                                     .arg(state.fileName);
+            if (progressFiles.isEmpty() || progressFiles.constLast() != file)
+                progressFiles.append(file);
+            if (cancelAt && state.fileIndex == cancelInFile && state.total > 0 &&
+                double(state.done) >= *cancelAt * double(state.total))
                 cancelled = true;
             return !cancelled;
         });

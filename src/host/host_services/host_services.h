@@ -48,9 +48,20 @@ struct FileDialogSpec
     bool operator==(const FileDialogSpec&) const = default;
 };
 
-// Told the bytes done out of the total as long work goes on; returns false once the user has
-// cancelled.
-using ProgressReport = std::function<bool(qint64 done, qint64 total)>;
+// Where long work stands: the bytes of the current file done out of its size, and which file
+// that is among the files of the run.
+struct ProgressState
+{
+    qint64 done = 0;
+    qint64 total = 0;
+    // The file's name without its folder; empty for work on no file.
+    QString fileName;
+    int fileIndex = 0; // from 0
+    int fileCount = 1;
+};
+
+// Told where the work stands as it goes on; returns false once the user has cancelled.
+using ProgressReport = std::function<bool(const ProgressState& state)>;
 
 class HostServices
 {
@@ -72,8 +83,9 @@ public:
 
     // Runs work on another thread and returns when it has finished. Meanwhile the window
     // keeps painting but takes no input, and a modal progress dialog with the given title
-    // shows once the work lasts more than about half a second; its Cancel makes the report
-    // return false, and the work is expected to stop soon after.
+    // shows once the work lasts more than about half a second, with what the work last
+    // reported: the file, which of how many, the bytes done, the speed and the time left. Its
+    // Cancel makes the report return false, and the work is expected to stop soon after.
     virtual void RunWithProgress(const QString& title,
                                  const std::function<void(const ProgressReport&)>& work) = 0;
 };

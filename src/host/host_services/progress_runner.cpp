@@ -1,13 +1,17 @@
 #include "progress_runner.h"
 
+#include "progress_text.h"
+
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QTimer>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace virellock {
@@ -33,6 +37,10 @@ protected:
         case QEvent::Shortcut:
         case QEvent::ShortcutOverride:
         case QEvent::Close:
+        // Files dropped on the window would become its choice while a command works.
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
             break;
         default:
             return false;
@@ -40,7 +48,8 @@ protected:
         auto* widget = qobject_cast<QWidget*>(watched);
         if (m_dialog && widget && (widget == m_dialog || m_dialog->isAncestorOf(widget)))
             return false;
-        if (event->type() == QEvent::Close)
+        if (event->type() == QEvent::Close || event->type() == QEvent::DragEnter ||
+            event->type() == QEvent::DragMove || event->type() == QEvent::Drop)
             event->ignore();
         return true;
     }
@@ -51,14 +60,35 @@ private:
 
 // The dialog's bar counts in steps of 1/1000, whatever the size.
 constexpr int kSteps = 1000;
+// A long file name is shortened in its middle to this width, so that the dialog keeps its size.
+constexpr int kFileLineWidth = 360;
+
+// What the work last reported, handed from its thread to the dialog's.
+class SharedState
+{
+public:
+    void set(const ProgressState& state)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_state = state;
+    }
+    ProgressState get() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_state;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    ProgressState m_state;
+};
 
 } // namespace
 
 void runWithProgressDialog(QWidget* parent, const QString& title, int showDelayMs,
                            const std::function<void(const ProgressReport&)>& work)
 {
-    std::atomic<qint64> done{0};
-    std::atomic<qint64> total{0};
+    SharedState reported;
     std::atomic<bool> cancelled{false};
 
     QPointer<QProgressDialog> dialog;
@@ -67,9 +97,8 @@ void runWithProgressDialog(QWidget* parent, const QString& title, int showDelayM
 
     QEventLoop loop;
     std::thread worker([&] {
-        work([&](qint64 bytesDone, qint64 bytesTotal) {
-            done = bytesDone;
-            total = bytesTotal;
+        work([&](const ProgressState& state) {
+            reported.set(state);
             return !cancelled.load();
         });
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -86,6 +115,9 @@ void runWithProgressDialog(QWidget* parent, const QString& title, int showDelayM
     // Shows itself this long after it was made, unless the work has finished by then.
     progress.setMinimumDuration(showDelayMs);
 
+    ProgressEstimate estimate;
+    QElapsedTimer clock;
+    clock.start();
     QTimer updateTimer;
     QObject::connect(&progress, &QProgressDialog::canceled, [&] {
         cancelled = true;
@@ -96,12 +128,13 @@ void runWithProgressDialog(QWidget* parent, const QString& title, int showDelayM
             cancelled = true;
             return;
         }
-        const qint64 all = total;
-        const qint64 now = done;
-        progress.setLabelText(QStringLiteral("%1 / %2 MiB")
-                                  .arg(double(now) / (1 << 20), 0, 'f', 1)
-                                  .arg(double(all) / (1 << 20), 0, 'f', 1));
-        progress.setValue(all > 0 ? int(now * kSteps / all) : 0);
+        const ProgressState state = reported.get();
+        estimate.update(state, clock.elapsed());
+        const QString fileLine =
+            progress.fontMetrics().elidedText(estimate.fileLine(), Qt::ElideMiddle, kFileLineWidth);
+        progress.setLabelText(fileLine.isEmpty() ? estimate.amountLine()
+                                                 : fileLine + u'\n' + estimate.amountLine());
+        progress.setValue(state.total > 0 ? int(state.done * kSteps / state.total) : 0);
     });
     updateTimer.start(50);
 
