@@ -1,6 +1,7 @@
 #include "start_up.h"
 
 #include "engine/messages.h"
+#include "host/host_services/file_entries.h"
 #include "host/host_services/leftover_files.h"
 #include "host/host_services/program_location.h"
 #include "host/host_services/registry.h"
@@ -30,6 +31,7 @@ void startUp(HostServices& host)
 void startUp(HostServices& host, const dataops::CipherBackendStatus& backend)
 {
     writeFolderEntry();
+    writeFileEntries(programFullPath());
     QThreadPool::globalInstance()->start([] { removeLeftoverFiles(); });
     // DES and RC4 come from OpenSSL's legacy provider, which a system may lack. Told once here;
     // each command that needs one of them tells it again.

@@ -18,9 +18,10 @@ bool writeFolderEntry();
 // file managers' entries start it. Names that are not existing files are left out.
 void chooseArgumentFiles(MainWindow& window, const QStringList& arguments);
 
-// What the program does at start, once its window shows: writes the folder entry, removes what
-// a killed run left beside a file, off the GUI thread (a large leftover takes a while to
-// overwrite; the application waits for that removal before it ends), and, when the cipher
+// What the program does at start, once its window shows: writes the folder entry and the
+// entries for files (host/host_services/file_entries.h), ignoring failures; removes what a
+// killed run left beside a file, off the GUI thread (a large leftover takes a while to
+// overwrite; the application waits for that removal before it ends); and, when the cipher
 // backend's check found DES or RC4 unable to run, says so in an error box through host, with
 // the methods that still work.
 void startUp(HostServices& host);

@@ -32,6 +32,10 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <shlobj.h>
+#endif
+
 using namespace virellock;
 using virellock::test::typeText;
 
@@ -137,6 +141,7 @@ private slots:
     void cleanup();
     void freshStart();
     void startUpWritesTheFolderEntry();
+    void startUpWritesTheFileEntries();
     void startUpTellsWhenCiphersCannotRun_data();
     void startUpTellsWhenCiphersCannotRun();
     void startUpMessageIsAModalBoxOverTheWindow();
@@ -242,6 +247,40 @@ void TestMainWindow::startUpWritesTheFolderEntry()
     QFile script(dataHome.filePath(QStringLiteral("nautilus/scripts/Virellock")));
     QVERIFY(script.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(script.readAll()).contains(QCoreApplication::applicationFilePath()));
+#endif
+}
+
+// At start the program also writes the entries for files, which start it with the files.
+void TestMainWindow::startUpWritesTheFileEntries()
+{
+    const QString program = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+#ifdef Q_OS_WIN
+    startUp(m_host, {true, true, {}, {}});
+    QThreadPool::globalInstance()->waitForDone();
+    const QSettings key(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Classes\\*\\shell\\Virellock\\command"),
+        QSettings::NativeFormat);
+    QCOMPARE(key.value(QStringLiteral("Default")).toString(),
+             u'"' + program + QStringLiteral("\" \"%1\""));
+    wchar_t* sendTo = nullptr;
+    QVERIFY(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_SendTo, 0, nullptr, &sendTo)));
+    const QString link = QString::fromWCharArray(sendTo) + QStringLiteral("\\Virellock.lnk");
+    CoTaskMemFree(sendTo);
+    QVERIFY(QFile::exists(link));
+    QFile::remove(link);
+#else
+    QTemporaryDir dataHome;
+    QVERIFY(dataHome.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+    startUp(m_host, {true, true, {}, {}});
+    QThreadPool::globalInstance()->waitForDone();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome.path()));
+    for (const QString& entry : {QStringLiteral("kio/servicemenus/virellock-files.desktop"),
+                                 QStringLiteral("nautilus/scripts/Virellock 打开所选文件")}) {
+        QFile file(dataHome.filePath(entry));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(entry));
+        QVERIFY(QString::fromUtf8(file.readAll()).contains(program));
+    }
 #endif
 }
 

@@ -1,3 +1,4 @@
+#include "host/host_services/file_entries.h"
 #include "host/host_services/registry.h"
 
 #include <QDir>
@@ -33,6 +34,8 @@ private slots:
     void init();
     void entriesStartTheProgram_data();
     void entriesStartTheProgram();
+    void fileEntriesStartTheProgramWithTheFiles_data();
+    void fileEntriesStartTheProgramWithTheFiles();
     void rewrittenWithTheNewPath();
     void failingWriteChangesNothingElse();
     void otherValuesAreRefused_data();
@@ -46,6 +49,14 @@ private:
     QString gnomeScript() const
     {
         return m_home->filePath(QStringLiteral("nautilus/scripts/Virellock"));
+    }
+    QString kdeFileEntry() const
+    {
+        return m_home->filePath(QStringLiteral("kio/servicemenus/virellock-files.desktop"));
+    }
+    QString gnomeFileScript() const
+    {
+        return m_home->filePath(QStringLiteral("nautilus/scripts/Virellock 打开所选文件"));
     }
 
     std::unique_ptr<QTemporaryDir> m_home;
@@ -104,11 +115,72 @@ void TestFolderEntry::entriesStartTheProgram()
     QCOMPARE(readText(marker), QStringLiteral("started\n"));
 }
 
+void TestFolderEntry::fileEntriesStartTheProgramWithTheFiles_data()
+{
+    entriesStartTheProgram_data();
+}
+
+// The entries for files start the program with every chosen file as one argument of its own:
+// the GNOME script is run for real, as GNOME Files runs it, with the chosen files' paths one a
+// line in its environment, and a stand-in program that records its arguments; the KDE entry
+// hands over the files as %F after the quoted program.
+void TestFolderEntry::fileEntriesStartTheProgramWithTheFiles()
+{
+    QFETCH(QString, programFolder);
+    QFETCH(QString, kdeExec);
+
+    QTemporaryDir programs;
+    const QString folder = programs.filePath(programFolder);
+    QVERIFY(QDir().mkpath(folder));
+    const QString program = folder + QStringLiteral("/virellock");
+    const QString marker = programs.filePath(QStringLiteral("arguments"));
+    {
+        QFile stub(program);
+        QVERIFY(stub.open(QIODevice::WriteOnly));
+        stub.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(marker) + "'\n");
+    }
+    QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner));
+
+    QVERIFY(writeFileEntries(program));
+
+    const QString kde = readText(kdeFileEntry());
+    QVERIFY(kde.contains(QStringLiteral("MimeType=all/allfiles;\n")));
+    QVERIFY(kde.contains(QStringLiteral("X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n")));
+    QVERIFY(kde.contains(QStringLiteral("Name=Virellock\n")));
+    QVERIFY2(kde.contains(kdeExec.arg(programs.path()) + QStringLiteral(" %F\n")), qPrintable(kde));
+    QVERIFY(isExecutable(kdeFileEntry()));
+    // The folder entry is a file of its own, and stays as it was.
+    QVERIFY(!QFile::exists(kdeEntry()));
+    QVERIFY(!QFile::exists(gnomeScript()));
+
+    const QStringList chosen = {
+        QStringLiteral("/home/u/two  blanks.txt"),
+        QStringLiteral("/home/u/it's \"quoted\" $HOME `date` back\\slash.txt"),
+        QStringLiteral("/home/u/-leading dash"),
+        QStringLiteral("/home/u/中文 文件.txt"),
+        QStringLiteral("/home/u/ leading and trailing blank "),
+        programs.filePath(QStringLiteral("*")), // would match every file there
+    };
+    QVERIFY(isExecutable(gnomeFileScript()));
+    QProcess script;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // Each path ends with a line break, the last one too.
+    environment.insert(QStringLiteral("NAUTILUS_SCRIPT_SELECTED_FILE_PATHS"),
+                       chosen.join(u'\n') + u'\n');
+    script.setProcessEnvironment(environment);
+    script.start(gnomeFileScript(), {});
+    QVERIFY(script.waitForFinished());
+    QCOMPARE(script.exitCode(), 0);
+    QCOMPARE(readText(marker).split(u'\n', Qt::SkipEmptyParts), chosen);
+}
+
 void TestFolderEntry::rewrittenWithTheNewPath()
 {
     QVERIFY(WriteRegistryValue(kRegistryClassesRoot, kKey, QStringLiteral("/old place/virellock")));
     QVERIFY(WriteRegistryValue(kRegistryClassesRoot, kKey, QStringLiteral("/new place/virellock")));
-    for (const QString& entry : {kdeEntry(), gnomeScript()}) {
+    QVERIFY(writeFileEntries(QStringLiteral("/old place/virellock")));
+    QVERIFY(writeFileEntries(QStringLiteral("/new place/virellock")));
+    for (const QString& entry : {kdeEntry(), gnomeScript(), kdeFileEntry(), gnomeFileScript()}) {
         const QString text = readText(entry);
         QVERIFY(text.contains(QStringLiteral("/new place/virellock")));
         QVERIFY(!text.contains(QStringLiteral("/old place")));
@@ -124,6 +196,7 @@ void TestFolderEntry::failingWriteChangesNothingElse()
     file.close();
     qputenv("XDG_DATA_HOME", QFile::encodeName(blocker + QStringLiteral("/data")));
     QVERIFY(!WriteRegistryValue(kRegistryClassesRoot, kKey, QStringLiteral("/opt/virellock")));
+    QVERIFY(!writeFileEntries(QStringLiteral("/opt/virellock")));
     QCOMPARE(QDir(m_home->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("blocker")});
 }

@@ -1,7 +1,15 @@
+#include "host/host_services/file_entries.h"
 #include "host/host_services/registry.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <objbase.h>
+#include <optional>
+#include <shlobj.h>
 #include <windows.h>
 
 using namespace virellock;
@@ -27,6 +35,49 @@ const wchar_t* wide(const QString& text)
     return reinterpret_cast<const wchar_t*>(text.utf16());
 }
 
+const wchar_t kFilesCommandKey[] = L"Software\\Classes\\*\\shell\\Virellock\\command";
+
+// The user's Send To shortcut, where the program writes it.
+QString sendToShortcut()
+{
+    wchar_t* folder = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_SendTo, 0, nullptr, &folder)))
+        return {};
+    const QString path = QString::fromWCharArray(folder) + QStringLiteral("\\Virellock.lnk");
+    CoTaskMemFree(folder);
+    return path;
+}
+
+// What a shortcut points at, read back through IShellLinkW: the item list it holds, which
+// Explorer follows (Wine keeps the link's path text in the ANSI code page only, losing Chinese);
+// nothing when it cannot be read.
+std::optional<QString> shortcutTarget(const QString& link)
+{
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::optional<QString> target;
+    IShellLinkW* shellLink = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&shellLink)))) {
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(
+                shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            PIDLIST_ABSOLUTE items = nullptr;
+            if (SUCCEEDED(file->Load(wide(link), STGM_READ)) &&
+                SUCCEEDED(shellLink->GetIDList(&items)) && items) {
+                wchar_t buffer[MAX_PATH] = {};
+                if (SHGetPathFromIDListW(items, buffer))
+                    target = QString::fromWCharArray(buffer);
+                CoTaskMemFree(items);
+            }
+            file->Release();
+        }
+        shellLink->Release();
+    }
+    if (SUCCEEDED(initialised))
+        CoUninitialize();
+    return target;
+}
+
 } // namespace
 
 // The folder entry through the real registry (under Wine: the test prefix's own).
@@ -41,6 +92,8 @@ private slots:
     void userClassesWhereTheMachinesAreClosed();
     void otherValuesAreRefused_data();
     void otherValuesAreRefused();
+    void fileEntries_data();
+    void fileEntries();
 };
 
 void TestFolderEntryWindows::cleanup()
@@ -48,6 +101,8 @@ void TestFolderEntryWindows::cleanup()
     RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Folder\\shell\\Virellock");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\Folder\\shell\\Virellock");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\*\\shell\\Virellock");
+    QFile::remove(sendToShortcut());
 }
 
 void TestFolderEntryWindows::quotedProgramPath_data()
@@ -102,6 +157,41 @@ void TestFolderEntryWindows::otherValuesAreRefused()
     QFETCH(int, root);
     QFETCH(QString, key);
     QVERIFY(!WriteRegistryValue(root, key, QStringLiteral("C:\\virellock.exe")));
+    QCOMPARE(defaultValue(HKEY_CLASSES_ROOT, kCommandKey), std::nullopt);
+}
+
+void TestFolderEntryWindows::fileEntries_data()
+{
+    QTest::addColumn<QString>("programFolder");
+    QTest::newRow("plain") << QStringLiteral("Tools");
+    QTest::newRow("blanks and Chinese") << QStringLiteral("Program Files\\文件 工具");
+}
+
+// The entry for every file runs the quoted program with the quoted file; the Send To shortcut,
+// for several files at once, points at the program. Written twice: the second start, from
+// another folder, replaces the first path in both.
+void TestFolderEntryWindows::fileEntries()
+{
+    QFETCH(QString, programFolder);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath(programFolder));
+    const QString program =
+        QDir::toNativeSeparators(dir.filePath(programFolder + QStringLiteral("/virellock.exe")));
+    const QString old = QDir::toNativeSeparators(dir.filePath(QStringLiteral("old.exe")));
+    for (const QString& path : {old, program}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    QVERIFY(writeFileEntries(old));
+    QVERIFY(writeFileEntries(program));
+    QCOMPARE(defaultValue(HKEY_CURRENT_USER, kFilesCommandKey),
+             u'"' + program + QStringLiteral("\" \"%1\""));
+    const std::optional<QString> target = shortcutTarget(sendToShortcut());
+    QVERIFY(target);
+    QVERIFY2(QFileInfo(*target) == QFileInfo(program), qPrintable(*target));
+    // The folder entry is not touched.
     QCOMPARE(defaultValue(HKEY_CLASSES_ROOT, kCommandKey), std::nullopt);
 }
 

@@ -1,7 +1,18 @@
+#include "file_entries.h"
 #include "registry.h"
 #include "win32_registry.h"
+#include "win32_shell_link.h"
 
 namespace virellock {
+
+namespace {
+
+const wchar_t* wide(const QString& text)
+{
+    return reinterpret_cast<const wchar_t*>(text.utf16());
+}
+
+} // namespace
 
 bool WriteRegistryValue(int root, const QString& keyPath, const QString& value)
 {
@@ -12,9 +23,18 @@ bool WriteRegistryValue(int root, const QString& keyPath, const QString& value)
     QString data = value;
     if (key.endsWith(QStringLiteral("\\command"), Qt::CaseInsensitive) && !value.startsWith(u'"'))
         data = u'"' + value + u'"';
-    return virellockSetClassesDefaultValue(reinterpret_cast<const wchar_t*>(key.utf16()),
-                                           reinterpret_cast<const wchar_t*>(data.utf16())) !=
-           VIRELLOCK_REGISTRY_FAILED;
+    return virellockSetClassesDefaultValue(wide(key), wide(data)) != VIRELLOCK_REGISTRY_FAILED;
+}
+
+bool writeFileEntries(const QString& programPath)
+{
+    // Quoted, the path and the file name each stay one argument whatever blanks they hold;
+    // neither can hold a double quote.
+    const QString command = u'"' + programPath + QStringLiteral("\" \"%1\"");
+    const bool menu =
+        virellockSetUserClassesDefaultValue(L"*\\shell\\Virellock\\command", wide(command)) != 0;
+    const bool sendTo = virellockWriteSendToShortcut(L"Virellock", wide(programPath)) != 0;
+    return menu && sendTo;
 }
 
 } // namespace virellock

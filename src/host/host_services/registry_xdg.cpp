@@ -1,5 +1,7 @@
-// Folder context-menu entries for the Linux file managers, standing in for the registry.
+// Context-menu entries for the Linux file managers, standing in for the registry: the folder
+// entry, and the entries for files.
 
+#include "file_entries.h"
 #include "file_services.h"
 #include "registry.h"
 
@@ -97,6 +99,45 @@ bool WriteRegistryValue(int root, const QString& keyPath, const QString& value)
         dataHome + QStringLiteral("/kio/servicemenus/%1.desktop").arg(id), kdeServiceMenu);
     const bool gnome =
         writeExecutable(dataHome + QStringLiteral("/nautilus/scripts/") + *name, gnomeScript);
+    return kde && gnome;
+}
+
+bool writeFileEntries(const QString& programPath)
+{
+    static const QRegularExpression controlCharacters(QStringLiteral("[\\x00-\\x1f\\x7f]"));
+    if (programPath.isEmpty() || programPath.contains(controlCharacters))
+        return false;
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataHome.isEmpty())
+        return false;
+
+    // all/allfiles: every file, and no folder (those have the folder entry). %F: the chosen
+    // files as local paths, all to one program.
+    const QString kdeServiceMenu = QStringLiteral("[Desktop Entry]\n"
+                                                  "Type=Service\n"
+                                                  "MimeType=all/allfiles;\n"
+                                                  "Actions=virellock-files;\n"
+                                                  "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
+                                                  "\n"
+                                                  "[Desktop Action virellock-files]\n"
+                                                  "Name=Virellock\n"
+                                                  "Icon=virellock\n"
+                                                  "Exec=%1 %F\n")
+                                       .arg(desktopExecArgument(programPath));
+    // GNOME Files lists the chosen files' full paths one a line, each line ended: split at line
+    // ends only, with no file-name patterns expanded, every path is one argument as it is.
+    const QString gnomeScript =
+        QStringLiteral("#!/bin/sh\n"
+                       "# Starts Virellock with the files chosen in GNOME Files.\n"
+                       "IFS='\n'\n"
+                       "set -f\n"
+                       "exec %1 $NAUTILUS_SCRIPT_SELECTED_FILE_PATHS\n")
+            .arg(shellArgument(programPath));
+
+    const bool kde = writeExecutable(
+        dataHome + QStringLiteral("/kio/servicemenus/virellock-files.desktop"), kdeServiceMenu);
+    const bool gnome = writeExecutable(
+        dataHome + QStringLiteral("/nautilus/scripts/") + kFileScriptName, gnomeScript);
     return kde && gnome;
 }
 

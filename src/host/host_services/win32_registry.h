@@ -1,6 +1,6 @@
 #pragma once
 
-// The one piece of plain Win32 in the program: no Qt, so that it builds on its own.
+// Plain Win32 for the registry: no Qt, so that it builds on its own.
 
 // wchar_t is a keyword only in C++; C takes it from here.
 #include <stddef.h>
@@ -22,6 +22,10 @@ enum
 // else under HKEY_CURRENT_USER\Software\Classes, which Windows shows in HKEY_CLASSES_ROOT for
 // this user. Returns where it went, or VIRELLOCK_REGISTRY_FAILED.
 int virellockSetClassesDefaultValue(const wchar_t* key, const wchar_t* value);
+
+// Sets the default value of HKEY_CURRENT_USER\Software\Classes\<key>, creating missing keys:
+// this user's classes only. Nonzero on success.
+int virellockSetUserClassesDefaultValue(const wchar_t* key, const wchar_t* value);
 
 #ifdef __cplusplus
 }
