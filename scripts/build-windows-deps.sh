@@ -107,9 +107,12 @@ build_qtbase() {
     src=$(fetch_source qt6-base "$version")
     local build=$cache/build/qtbase
     rm -rf "$build"
-    # Only what the program and its tests use (Qt's own zstd use is for compressed resources,
-    # which the program has none of). The Wacom tablet header is not in Debian's
-    # source; without OpenGL the Windows plugin also needs dynamicgl off.
+    # Only what the program and its tests use: no second Windows platform plugin (Direct2D
+    # 1.1; the Direct2D feature itself stays, as Qt 6.4 builds the DirectWrite font database
+    # only with it), no complex-script shaping (HarfBuzz; Chinese needs none), no PDF, movies or
+    # markdown, and no zstd (Qt uses it for compressed resources, which the program has none
+    # of). The Wacom tablet header is not in Debian's source; without OpenGL the Windows plugin
+    # also needs dynamicgl off.
     cmake -G Ninja -S "$src" -B "$build" \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVIRELLOCK_WINDOWS_DEPS="$cache" \
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
@@ -120,7 +123,10 @@ build_qtbase() {
         -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_opengl=OFF -DFEATURE_dynamicgl=OFF \
         -DFEATURE_vulkan=OFF -DFEATURE_tabletevent=OFF -DFEATURE_zstd=OFF \
         -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_system_zlib=OFF \
-        -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF
+        -DFEATURE_system_pcre2=OFF -DFEATURE_system_freetype=OFF \
+        -DFEATURE_direct2d1_1=OFF -DFEATURE_harfbuzz=OFF -DFEATURE_pdf=OFF -DFEATURE_movie=OFF \
+        -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF \
+        -DFEATURE_textodfwriter=OFF
     cmake --build "$build" -j "$jobs"
     cmake --install "$build"
 }
