@@ -19,7 +19,11 @@ set(VIRELLOCK_PACKAGE_MAINTAINER "Virellock developers <virellock@example.org>"
 set(CPACK_PACKAGE_CONTACT "${VIRELLOCK_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 
-get_target_property(_virellock_qt_type Qt6::Core TYPE)
+# The stand-in project of the install test has no Qt targets: it stands for a shared build.
+set(_virellock_qt_type "")
+if(TARGET Qt6::Core)
+    get_target_property(_virellock_qt_type Qt6::Core TYPE)
+endif()
 if(WIN32 AND _virellock_qt_type STREQUAL "STATIC_LIBRARY")
     set(CPACK_GENERATOR ZIP NSIS)
     set(CPACK_PACKAGE_FILE_NAME "virellock-${PROJECT_VERSION}-win64")
