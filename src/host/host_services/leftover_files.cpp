@@ -316,8 +316,13 @@ QStringList removeLeftoverFiles()
     QStringList removed;
     const QDir folder(leftoverRecordFolder());
     const qint64 self = QCoreApplication::applicationPid();
-    for (const QFileInfo& entry :
-         folder.entryInfoList({QStringLiteral("*.record")}, QDir::Files | QDir::Hidden)) {
+    // Filtered by hand, not by a name filter: QDir matches those with QRegularExpression, whose
+    // per-thread JIT stack has a thread_local destructor. In the static MinGW build, such a
+    // destructor registered on a pool thread made the process hang at exit, in winpthreads'
+    // pthread_key_delete (seen under Wine). This runs on a pool thread at every start.
+    for (const QFileInfo& entry : folder.entryInfoList(QDir::Files | QDir::Hidden)) {
+        if (!entry.fileName().endsWith(QLatin1String(".record")))
+            continue;
         QFile file(entry.filePath());
         const std::optional<Record> record =
             file.open(QIODevice::ReadOnly) ? parse(file.read(64 * 1024)) : std::nullopt;
