@@ -24,6 +24,19 @@ bool isExecutable(const QString& path)
     return QFile::permissions(path) & QFileDevice::ExeOwner;
 }
 
+// Writes a shell script named virellock into folder (made first) that runs body; empty when it
+// could not be written.
+QString writeStubProgram(const QString& folder, const QByteArray& body)
+{
+    const QString program = folder + QStringLiteral("/virellock");
+    QFile stub(program);
+    if (!QDir().mkpath(folder) || !stub.open(QIODevice::WriteOnly) ||
+        stub.write("#!/bin/sh\n" + body + '\n') < 0 || !stub.flush() ||
+        !stub.setPermissions(stub.permissions() | QFileDevice::ExeOwner))
+        return {};
+    return program;
+}
+
 } // namespace
 
 class TestFolderEntry : public QObject
@@ -91,16 +104,10 @@ void TestFolderEntry::entriesStartTheProgram()
     QFETCH(QString, kdeExec);
 
     QTemporaryDir programs;
-    const QString folder = programs.filePath(programFolder);
-    QVERIFY(QDir().mkpath(folder));
-    const QString program = folder + QStringLiteral("/virellock");
     const QString marker = programs.filePath(QStringLiteral("started"));
-    {
-        QFile stub(program);
-        QVERIFY(stub.open(QIODevice::WriteOnly));
-        stub.write("#!/bin/sh\necho started > '" + QFile::encodeName(marker) + "'\n");
-    }
-    QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner));
+    const QString program = writeStubProgram(programs.filePath(programFolder),
+                                             "echo started > '" + QFile::encodeName(marker) + "'");
+    QVERIFY(!program.isEmpty());
 
     QVERIFY(WriteRegistryValue(kRegistryClassesRoot, kKey, program));
 
@@ -130,16 +137,11 @@ void TestFolderEntry::fileEntriesStartTheProgramWithTheFiles()
     QFETCH(QString, kdeExec);
 
     QTemporaryDir programs;
-    const QString folder = programs.filePath(programFolder);
-    QVERIFY(QDir().mkpath(folder));
-    const QString program = folder + QStringLiteral("/virellock");
     const QString marker = programs.filePath(QStringLiteral("arguments"));
-    {
-        QFile stub(program);
-        QVERIFY(stub.open(QIODevice::WriteOnly));
-        stub.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(marker) + "'\n");
-    }
-    QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner));
+    const QString program =
+        writeStubProgram(programs.filePath(programFolder),
+                         "printf '%s\\n' \"$@\" > '" + QFile::encodeName(marker) + "'");
+    QVERIFY(!program.isEmpty());
 
     QVERIFY(writeFileEntries(program));
 
