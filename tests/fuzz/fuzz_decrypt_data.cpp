@@ -84,7 +84,7 @@ std::optional<QByteArray> decryptAsFile(const ChunkCipher& cipher, QByteArray ou
     job.source = &source;
     job.length = output.size() - kSaltSize;
     job.writer = &writer;
-    const JobOutcome outcome = runCipherJob(job, {});
+    const JobOutcome outcome = runCipherJob(job, {}).outcome;
     FUZZ_CHECK(outcome == JobOutcome::Done || outcome == JobOutcome::BadInput);
     if (outcome != JobOutcome::Done)
         return std::nullopt;
