@@ -85,9 +85,10 @@ QStringList existingFiles(const QStringList& paths)
 
 QStringList methodTexts()
 {
-    return {QStringLiteral("DES标准加密法"), QStringLiteral("RC4标准加密法"),
-            QStringLiteral("DES增强加密法"), QStringLiteral("RC4增强加密法"),
-            QStringLiteral("MD5增强加密法")};
+    QStringList texts;
+    for (int index = 0; index < 5; ++index)
+        texts.append(methodName(*methodFromIndex(index)));
+    return texts;
 }
 
 MainWindow::MainWindow(HostServices* host, QWidget* parent) : QMainWindow(parent), m_host(host)

@@ -2,6 +2,8 @@
 
 #include "host/file_format/chunk_cipher.h"
 
+#include <QString>
+
 #include <optional>
 
 namespace virellock {
@@ -24,6 +26,25 @@ inline std::optional<Method> methodFromIndex(int index)
     if (index < 0 || index > 4)
         return std::nullopt;
     return Method(index);
+}
+
+// A method's name as the window's method list shows it; the decrypt command's question
+// names the method so.
+inline QString methodName(Method method)
+{
+    switch (method) {
+    case Method::DesStandard:
+        return QStringLiteral("DES标准加密法");
+    case Method::Rc4Standard:
+        return QStringLiteral("RC4标准加密法");
+    case Method::DesEnhanced:
+        return QStringLiteral("DES增强加密法");
+    case Method::Rc4Enhanced:
+        return QStringLiteral("RC4增强加密法");
+    case Method::Md5Enhanced:
+        break;
+    }
+    return QStringLiteral("MD5增强加密法");
 }
 
 // The standard methods store bare cipher output; the enhanced ones a record.
