@@ -1,0 +1,92 @@
+#include "password_supply.h"
+
+#include "cli/terminal.h"
+
+#include <QStringList>
+
+#include <cstdio>
+
+namespace virellock::cli {
+
+namespace {
+
+// A prompt of the window on the terminal: its first line is what to type ("请输入密码:"), the
+// lines after it say more (a warning, the file's hint); those go first, so that the typing
+// follows the first line.
+QString terminalPrompt(const QString& windowPrompt)
+{
+    QStringList lines = windowPrompt.split(QStringLiteral("\r\n"));
+    const QString request = lines.takeFirst();
+    while (!lines.isEmpty() && lines.constFirst().isEmpty())
+        lines.removeFirst();
+    QString shown;
+    for (const QString& line : lines)
+        shown += printable(line) + u'\n';
+    return shown + printable(request);
+}
+
+} // namespace
+
+QString printable(const QString& text)
+{
+    QString shown = text;
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    }
+    return shown;
+}
+
+PasswordSupply::PasswordSupply(const PasswordOption& option)
+    : m_option(option), m_asks(!option.file && !option.descriptor && standardInputIsTerminal())
+{}
+
+const dataops::SecretString* PasswordSupply::password(const QString& prompt)
+{
+    if (m_password)
+        return &*m_password;
+    if (!m_error.isEmpty())
+        return nullptr;
+    return take(prompt);
+}
+
+std::optional<dataops::SecretString> PasswordSupply::confirmation(const QString& prompt)
+{
+    if (!m_password)
+        return std::nullopt;
+    if (!m_asks)
+        return m_password;
+    writeErr(terminalPrompt(prompt));
+    SecretLine line = readHiddenLine();
+    if (!line.text)
+        m_error = line.error;
+    return std::move(line.text);
+}
+
+dataops::SecretString* PasswordSupply::take(const QString& prompt)
+{
+    SecretLine line;
+    if (m_option.file) {
+        line = readFirstLineOfFile(*m_option.file);
+    } else if (m_option.descriptor) {
+        const QString what = QStringLiteral("descriptor %1").arg(*m_option.descriptor);
+        // What is typed there would show: leave --password-fd out to be asked without echo.
+        if (isTerminal(*m_option.descriptor))
+            line.error = what + QStringLiteral(" is a terminal");
+        else
+            line = readFirstLine(*m_option.descriptor, what);
+    } else if (m_asks) {
+        writeErr(terminalPrompt(prompt));
+        line = readHiddenLine();
+    } else {
+        line = readFirstLine(0, QStringLiteral("standard input (not a terminal)"));
+    }
+    if (!line.text) {
+        m_error = line.error;
+        return nullptr;
+    }
+    m_password = std::move(line.text);
+    return &*m_password;
+}
+
+} // namespace virellock::cli

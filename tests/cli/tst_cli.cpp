@@ -1,0 +1,758 @@
+// virellock-cli as scripts run it: the real program in a child process, its files checked
+// against the engine's own commands.
+
+#include "engine/decrypted_file.h"
+#include "support/command_inputs.h"
+#include "support/file_helpers.h"
+#include "support/scripted_host_services.h"
+#include "support/test_bytes.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+using namespace virellock;
+using namespace virellock::test;
+
+namespace {
+
+constexpr qsizetype MiB = 1 << 20;
+// Blanks at both ends: they are part of the password.
+const QString kPassword = QStringLiteral(" cli 密码 ");
+const QString kHint = QStringLiteral("提示: the usual");
+const QString kNotOurs = QStringLiteral("该文件不是由此软件加密而成的!");
+const QString kWrongPassword = QStringLiteral("密码错误,无法解密码!");
+const QString kEncryptFailed = QStringLiteral("对该文件加密失败!");
+
+// How the child's standard input is set up.
+enum class Input
+{
+    Pipe,       // a pipe that gives the bytes, then ends
+    NullDevice, // /dev/null, NUL on Windows
+    Closed,     // no standard input at all (POSIX)
+};
+
+struct CliRun
+{
+    bool finished = false;
+    int exitCode = -1; // -1 when it crashed or was killed
+    QString out;
+    QString err;
+
+    QStringList errLines() const { return err.split(u'\n', Qt::SkipEmptyParts); }
+};
+
+struct CliStart
+{
+    QStringList arguments;
+    QString workingDirectory;
+    Input input = Input::Pipe;
+    QByteArray inputBytes;
+    // POSIX: a file the child gets as its descriptor 3.
+    QString descriptor3;
+};
+
+void startCli(QProcess& process, const CliStart& start)
+{
+    process.setProgram(QStringLiteral(VIRELLOCK_CLI));
+    process.setArguments(start.arguments);
+    process.setWorkingDirectory(start.workingDirectory);
+    if (start.input == Input::NullDevice)
+        process.setStandardInputFile(QProcess::nullDevice());
+#ifdef Q_OS_UNIX
+    const int descriptor3 =
+        start.descriptor3.isEmpty()
+            ? -1
+            : ::open(QFile::encodeName(start.descriptor3).constData(), O_RDONLY | O_CLOEXEC);
+    process.setChildProcessModifier([descriptor3, closed = start.input == Input::Closed] {
+        if (closed)
+            ::close(STDIN_FILENO);
+        if (descriptor3 == 3)
+            ::fcntl(3, F_SETFD, 0);
+        else if (descriptor3 >= 0)
+            ::dup2(descriptor3, 3);
+    });
+#endif
+    process.start();
+#ifdef Q_OS_UNIX
+    if (descriptor3 >= 0)
+        ::close(descriptor3);
+#endif
+    if (process.waitForStarted() && start.input == Input::Pipe) {
+        process.write(start.inputBytes);
+        process.closeWriteChannel();
+    }
+}
+
+// Runs the program to its end. One that hangs is killed after two minutes and reported as not
+// finished, so that a hang fails its test instead of stopping the suite.
+CliRun runProgram(const CliStart& start)
+{
+    QProcess process;
+    startCli(process, start);
+    CliRun run;
+    run.finished = process.waitForFinished(120000);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    if (process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    // Windows writes its line ends as "\r\n".
+    run.out = QString::fromUtf8(process.readAllStandardOutput())
+                  .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    run.err = QString::fromUtf8(process.readAllStandardError())
+                  .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return run;
+}
+
+// The password as a script pipes it in.
+CliRun runCli(const QStringList& arguments, const QString& directory,
+              const QString& password = kPassword)
+{
+    return runProgram({arguments, directory, Input::Pipe, password.toUtf8() + '\n', {}});
+}
+
+// Encrypts through the engine's command, as the window does; true on its success message.
+bool encryptWithCommand(const QString& path, int method, const QString& password,
+                        const QString& hint = QString())
+{
+    ScriptedHostServices host;
+    host.chosenFiles = {path};
+    runEncryptCommand(encryptInputs(method, password, hint), host);
+    return host.messages.size() == 1 && host.messages.first().style == MessageStyle::Information;
+}
+
+// Decrypts through the engine's command; true on its success message. prompt: what the
+// password prompt said.
+bool decryptWithCommand(const QString& path, int method, const QString& password,
+                        QString* prompt = nullptr)
+{
+    ScriptedHostServices host;
+    host.answers = {Answer::Yes};
+    host.chosenFiles = {path};
+    host.typedTexts = {password};
+    runDecryptCommand(decryptInputs(method), host);
+    if (prompt && !host.prompts.isEmpty())
+        *prompt = host.prompts.first().prompt;
+    return !host.messages.isEmpty() && host.messages.last().style == MessageStyle::Information;
+}
+
+// Some text and some random bytes, over a chunk boundary.
+QByteArray content(quint32 seed)
+{
+    return QByteArray("plain text, 明文\n").repeated(1000) + patternBytes(MiB + 5, seed);
+}
+
+const char* const kMethodNames[] = {"des", "rc4", "des-enhanced", "rc4-enhanced", "md5-enhanced"};
+
+// What a line of a list of options or methods names: "-m --method" for an option, "4
+// md5-enhanced" for a method; nothing for any other line.
+std::optional<QString> listedName(const QString& line)
+{
+    static const QRegularExpression option(QStringLiteral("^\\s*(?:(-[A-Za-z]), )?(--[a-z-]+)"));
+    static const QRegularExpression method(QStringLiteral("^\\s*([0-4]),?\\s+([a-z0-9-]+)"));
+    for (const QRegularExpression* pattern : {&option, &method}) {
+        const QRegularExpressionMatch match = pattern->match(line);
+        if (match.hasMatch())
+            return (match.captured(1) + u' ' + match.captured(2)).trimmed();
+    }
+    return std::nullopt;
+}
+
+#ifdef Q_OS_WIN
+// Keeps a file open without sharing it, so that no other process can open it.
+class HeldOpen
+{
+public:
+    explicit HeldOpen(const QString& path)
+        : m_handle(
+              CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                          GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+    {}
+    ~HeldOpen()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+    }
+    bool held() const { return m_handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_handle;
+};
+#endif
+
+#ifdef Q_OS_LINUX
+// How far a process has read the file at path, by its descriptor's position; -1 while it has
+// the file not open.
+qint64 readPosition(qint64 pid, const QString& path)
+{
+    const QString folder = QStringLiteral("/proc/%1/").arg(pid);
+    const QStringList descriptors =
+        QDir(folder + QStringLiteral("fd"))
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& descriptor : descriptors) {
+        if (QFile::symLinkTarget(folder + QStringLiteral("fd/") + descriptor) != path)
+            continue;
+        QFile info(folder + QStringLiteral("fdinfo/") + descriptor);
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = info.readAll();
+        const qsizetype at = text.indexOf("pos:");
+        if (at >= 0)
+            return text.mid(at + 4, text.indexOf('\n', at) - at - 4).trimmed().toLongLong();
+    }
+    return -1;
+}
+#endif
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void roundTrip_data();
+    void roundTrip();
+    void passwordSources_data();
+    void passwordSources();
+    void noPassword_data();
+    void noPassword();
+    void decryptAndVerify_data();
+    void decryptAndVerify();
+    void batchKeepsGoing_data();
+    void batchKeepsGoing();
+    void recursive();
+    void interruptLeavesTheFile_data();
+    void interruptLeavesTheFile();
+    void usage_data();
+    void usage();
+    void helpMatchesManualPage();
+
+private:
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    // A file holding the password and a line end, outside the folder the files are in.
+    QString passwordFile(const QByteArray& bytes);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QTemporaryDir> m_secrets;
+};
+
+void TestCli::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_secrets = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid() && m_secrets->isValid());
+}
+
+QString TestCli::passwordFile(const QByteArray& bytes)
+{
+    const QString file = m_secrets->filePath(QStringLiteral("password"));
+    return writeFile(file, bytes) ? file : QString();
+}
+
+void TestCli::roundTrip_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QString>("methodArgument");
+    QTest::addColumn<bool>("cliEncrypts");
+    for (int method = 0; method < 5; ++method) {
+        QTest::addRow("method %d: encrypted by the program, decrypted by the command", method)
+            << method << QString::fromLatin1(kMethodNames[method]) << true;
+        QTest::addRow("method %d: encrypted by the command, decrypted by the program", method)
+            << method << QString::number(method) << false;
+    }
+}
+
+// What the program writes the window reads, and the other way round; the enhanced methods keep
+// the hint given.
+void TestCli::roundTrip()
+{
+    QFETCH(int, method);
+    QFETCH(QString, methodArgument);
+    QFETCH(bool, cliEncrypts);
+    const QString file = path(QStringLiteral("文件 one.txt"));
+    const QByteArray plain = content(method);
+    QVERIFY(writeFile(file, plain));
+    const QString secret = passwordFile(kPassword.toUtf8() + '\n');
+
+    if (cliEncrypts) {
+        const CliRun run = runProgram(
+            {{QStringLiteral("encrypt"), QStringLiteral("-m"), methodArgument,
+              QStringLiteral("--hint"), kHint, QStringLiteral("--password-file"), secret, file},
+             m_dir->path(),
+             Input::NullDevice,
+             {},
+             {}});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QStringLiteral("1 done, 0 failed\n"));
+        QVERIFY(readFile(file) != plain);
+        QString prompt;
+        QVERIFY(decryptWithCommand(file, method, kPassword, &prompt));
+        if (method >= 2)
+            QCOMPARE(prompt, QStringLiteral("请输入密码:\r\n\r\n") + kHint);
+    } else {
+        QVERIFY(encryptWithCommand(file, method, kPassword, kHint));
+        QVERIFY(readFile(file) != plain);
+        const CliRun run =
+            runProgram({{QStringLiteral("decrypt"), QStringLiteral("--method"), methodArgument,
+                         QStringLiteral("--password-file"), secret, file},
+                        m_dir->path(),
+                        Input::NullDevice,
+                        {},
+                        {}});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QStringLiteral("1 done, 0 failed\n"));
+    }
+    QVERIFY(readFile(file) == plain);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("文件 one.txt")});
+}
+
+void TestCli::passwordSources_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("password");
+    const QByteArray utf8 = kPassword.toUtf8();
+    QTest::newRow("file, line feed, more lines") << "file" << utf8 + "\nsecond line\n" << kPassword;
+    QTest::newRow("file, carriage return and line feed") << "file" << utf8 + "\r\n" << kPassword;
+    QTest::newRow("file, no line end") << "file" << utf8 << kPassword;
+    QTest::newRow("file, a carriage return inside the line")
+        << "file" << QByteArray("a\rb\n") << QStringLiteral("a\rb");
+    // The password is the text as typed: a byte-order mark is part of it.
+    QTest::newRow("file, leading U+FEFF") << "file"
+                                          << "\xEF\xBB\xBF" + utf8 + "\n"
+                                          << QChar(0xFEFF) + kPassword;
+    QTest::newRow("standard input, line feed") << "stdin" << utf8 + "\nmore\n" << kPassword;
+    QTest::newRow("standard input, carriage return and line feed") << "stdin" << utf8 + "\r\n"
+                                                                   << kPassword;
+    QTest::newRow("--password-fd 0, a pipe") << "fd 0" << utf8 + "\n" << kPassword;
+#ifdef Q_OS_UNIX
+    QTest::newRow("--password-fd 3, a file") << "fd 3" << utf8 + "\r\n" << kPassword;
+#endif
+}
+
+// Each source gives exactly its first line as the password: the file encrypted with it
+// decrypts with that password through the command.
+void TestCli::passwordSources()
+{
+    QFETCH(QString, source);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, password);
+    const QString file = path(QStringLiteral("notes.txt"));
+    const QByteArray plain = content(7);
+    QVERIFY(writeFile(file, plain));
+
+    CliStart start{{QStringLiteral("encrypt"), QStringLiteral("-m"), QStringLiteral("3")},
+                   m_dir->path(),
+                   Input::NullDevice,
+                   {},
+                   {}};
+    if (source == QLatin1String("file")) {
+        start.arguments << QStringLiteral("--password-file") << passwordFile(bytes);
+    } else if (source == QLatin1String("fd 3")) {
+        start.arguments << QStringLiteral("--password-fd") << QStringLiteral("3");
+        start.descriptor3 = passwordFile(bytes);
+    } else {
+        if (source == QLatin1String("fd 0"))
+            start.arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
+        start.input = Input::Pipe;
+        start.inputBytes = bytes;
+    }
+    start.arguments << file;
+    const CliRun run = runProgram(start);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY(readFile(file) != plain);
+    QVERIFY(decryptWithCommand(file, 3, password));
+    QVERIFY(readFile(file) == plain);
+}
+
+void TestCli::noPassword_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("input");
+    const QStringList none;
+    const QStringList missingFile{QStringLiteral("--password-file"), QStringLiteral("missing")};
+    const QStringList closedDescriptor{QStringLiteral("--password-fd"), QStringLiteral("9")};
+    for (const char* command : {"encrypt", "decrypt"}) {
+        QTest::addRow("%s, standard input an empty pipe", command)
+            << command << none << int(Input::Pipe);
+        QTest::addRow("%s, standard input the null device", command)
+            << command << none << int(Input::NullDevice);
+#ifdef Q_OS_UNIX
+        QTest::addRow("%s, standard input closed", command)
+            << command << none << int(Input::Closed);
+#endif
+        QTest::addRow("%s, a password file that does not exist", command)
+            << command << missingFile << int(Input::Pipe);
+        QTest::addRow("%s, an empty password file", command)
+            << command << QStringList{QStringLiteral("--password-file"), QStringLiteral("empty")}
+            << int(Input::Pipe);
+        QTest::addRow("%s, a descriptor that is not open", command)
+            << command << closedDescriptor << int(Input::Pipe);
+    }
+}
+
+// No terminal and no password: an error at once, nothing touched; never a wait for a password
+// that cannot come.
+void TestCli::noPassword()
+{
+    QFETCH(QString, command);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, input);
+    const QString file = path(QStringLiteral("notes.txt"));
+    const QByteArray plain = content(3);
+    QVERIFY(writeFile(file, plain));
+    if (command == QLatin1String("decrypt"))
+        QVERIFY(encryptWithCommand(file, 0, kPassword));
+    const QByteArray before = readFile(file);
+    QVERIFY(writeFile(m_secrets->filePath(QStringLiteral("empty")), {}));
+
+    const CliRun run = runProgram({QStringList{command, QStringLiteral("-m"), QStringLiteral("0")} +
+                                       arguments + QStringList{file},
+                                   m_secrets->path(),
+                                   Input(input),
+                                   {},
+                                   {}});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.startsWith(QStringLiteral("virellock-cli: no password: ")),
+             qPrintable(run.err));
+    QVERIFY(readFile(file) == before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("notes.txt")});
+}
+
+void TestCli::decryptAndVerify_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("failure"); // empty: success
+    for (int method = 0; method < 5; ++method) {
+        const QString wrong = method >= 2 ? kWrongPassword : kNotOurs;
+        for (const char* command : {"decrypt", "verify"}) {
+            QTest::addRow("method %d, %s", method, command)
+                << method << command << kPassword << false << QString();
+            QTest::addRow("method %d, %s, wrong password", method, command)
+                << method << command << kPassword.trimmed() << false << wrong;
+        }
+        QTest::addRow("method %d, verify, read-only file", method)
+            << method << "verify" << kPassword << true << QString();
+    }
+}
+
+// Decrypting restores the file; verifying says the same and leaves it as it is. A wrong
+// password changes nothing and says so with the window's message, naming the file.
+void TestCli::decryptAndVerify()
+{
+    QFETCH(int, method);
+    QFETCH(QString, command);
+    QFETCH(QString, typed);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, failure);
+    const QString file = path(QStringLiteral("notes.txt"));
+    const QByteArray plain = content(method + 20);
+    QVERIFY(writeFile(file, plain));
+    QVERIFY(encryptWithCommand(file, method, kPassword, kHint));
+    if (readOnly)
+        makeReadOnly(file);
+    const QByteArray encrypted = readFile(file);
+
+    const CliRun run = runCli(
+        {command, QStringLiteral("-m"), QString::number(method), QStringLiteral("notes.txt")},
+        m_dir->path(), typed);
+    if (failure.isEmpty()) {
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QStringLiteral("1 done, 0 failed\n"));
+        QVERIFY(readFile(file) == (command == QLatin1String("decrypt") ? plain : encrypted));
+    } else {
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.errLines().size(), 2);
+        QVERIFY2(run.errLines().first().startsWith(QStringLiteral("notes.txt: ") + failure),
+                 qPrintable(run.err));
+        QCOMPARE(run.errLines().last(), QStringLiteral("0 done, 1 failed"));
+        QVERIFY(readFile(file) == encrypted);
+    }
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("notes.txt")});
+}
+
+void TestCli::batchKeepsGoing_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("otherBadFile"); // beside the one that cannot be read
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("decrypt: an unreadable and a foreign file") << "decrypt"
+                                                               << "foreign" << kNotOurs;
+    QTest::newRow("encrypt: an unreadable and a read-only file") << "encrypt"
+                                                                 << "read-only" << kEncryptFailed;
+}
+
+// Among good files, one that cannot be read and one the method refuses: those two stay as they
+// were and are named on standard error with the window's message, the others are done, and the
+// exit status says that something failed.
+void TestCli::batchKeepsGoing()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, otherBadFile);
+    QFETCH(QString, failure);
+    const bool decrypting = command == QLatin1String("decrypt");
+    const QStringList good{QStringLiteral("a good.txt"), QStringLiteral("z good.txt")};
+    const QString unreadable = QStringLiteral("m unreadable");
+    const QString bad = QStringLiteral("n ") + otherBadFile;
+    QByteArray plain[2];
+    for (int i = 0; i < 2; ++i) {
+        plain[i] = content(30 + i);
+        QVERIFY(writeFile(path(good[i]), plain[i]));
+        if (decrypting)
+            QVERIFY(encryptWithCommand(path(good[i]), 1, kPassword));
+    }
+    const QByteArray badBytes = patternBytes(5000, 33);
+    QVERIFY(writeFile(path(bad), badBytes));
+    if (otherBadFile == QLatin1String("read-only"))
+        makeReadOnly(path(bad));
+#ifdef Q_OS_WIN
+    QVERIFY(writeFile(path(unreadable), badBytes));
+    CliRun run;
+    {
+        const HeldOpen held(path(unreadable));
+        QVERIFY(held.held());
+        run = runCli({command, QStringLiteral("-m"), QStringLiteral("rc4"), good[0], unreadable,
+                      bad, good[1]},
+                     m_dir->path());
+    }
+    QVERIFY(readFile(path(unreadable)) == badBytes);
+#else
+    // A name whose file cannot be opened, for root too.
+    QVERIFY(QFile::link(path(QStringLiteral("nowhere")), path(unreadable)));
+    const CliRun run = runCli(
+        {command, QStringLiteral("-m"), QStringLiteral("rc4"), good[0], unreadable, bad, good[1]},
+        m_dir->path());
+    QCOMPARE(QFile::symLinkTarget(path(unreadable)), path(QStringLiteral("nowhere")));
+#endif
+    QCOMPARE(run.exitCode, 1);
+    const QStringList lines = run.errLines();
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.at(0).startsWith(unreadable + QStringLiteral(": ") + failure + u' '),
+             qPrintable(run.err));
+    QVERIFY2(lines.at(1).startsWith(bad + QStringLiteral(": ") + failure), qPrintable(run.err));
+    QCOMPARE(lines.at(2), QStringLiteral("2 done, 2 failed"));
+    QVERIFY(readFile(path(bad)) == badBytes);
+    for (int i = 0; i < 2; ++i) {
+        if (!decrypting)
+            QVERIFY(decryptWithCommand(path(good[i]), 1, kPassword));
+        QVERIFY(readFile(path(good[i])) == plain[i]);
+    }
+}
+
+// -r takes the regular files under a folder, hidden ones and those in subfolders, each once
+// even when named again, and leaves out symbolic links; a folder without -r is a usage error.
+void TestCli::recursive()
+{
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("tree/sub/deeper")));
+    const QStringList files{QStringLiteral("tree/a.txt"), QStringLiteral("tree/.hidden"),
+                            QStringLiteral("tree/sub/b.txt"),
+                            QStringLiteral("tree/sub/deeper/c.txt")};
+    for (const QString& file : files)
+        QVERIFY(writeFile(path(file), file.toUtf8().repeated(100)));
+    const QString outside = m_secrets->filePath(QStringLiteral("outside.txt"));
+    QVERIFY(writeFile(outside, "not in the tree"));
+#ifdef Q_OS_UNIX
+    QVERIFY(QFile::link(outside, path(QStringLiteral("tree/sub/link.txt"))));
+#endif
+
+    const CliRun withoutR =
+        runCli({QStringLiteral("encrypt"), QStringLiteral("tree")}, m_dir->path());
+    QCOMPARE(withoutR.exitCode, 2);
+    QVERIFY(withoutR.err.contains(QStringLiteral("tree is a folder")));
+    for (const QString& file : files)
+        QVERIFY(readFile(path(file)) == file.toUtf8().repeated(100));
+
+    const CliRun run =
+        runCli({QStringLiteral("encrypt"), QStringLiteral("-qrm"), QStringLiteral("rc4-enhanced"),
+                QStringLiteral("tree"), QStringLiteral("tree/a.txt")},
+               m_dir->path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString()); // -q: no summary
+    QVERIFY(readFile(outside) == "not in the tree");
+    for (const QString& file : files) {
+        QVERIFY2(readFile(path(file)) != file.toUtf8().repeated(100), qPrintable(file));
+        QVERIFY2(decryptWithCommand(path(file), 3, kPassword), qPrintable(file));
+        QVERIFY2(readFile(path(file)) == file.toUtf8().repeated(100), qPrintable(file));
+    }
+}
+
+void TestCli::interruptLeavesTheFile_data()
+{
+    QTest::addColumn<bool>("encrypt");
+    QTest::newRow("encrypt") << true;
+    QTest::newRow("decrypt") << false;
+}
+
+// Ctrl-C in the middle of a large file: the program stops at the next chunk, discards what it
+// wrote, leaves the file as it was and exits with 130.
+void TestCli::interruptLeavesTheFile()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("Ctrl-C reaches a Windows program only through its console (GenerateConsoleCtrlEvent), "
+          "which the tests under Wine do not have; how far the program has read is told from "
+          "Linux's /proc");
+#else
+    QFETCH(bool, encrypt);
+    const QString file = path(QStringLiteral("large.bin"));
+    QVERIFY(writeFile(file, patternBytes(MiB, 40).repeated(96)));
+    if (!encrypt)
+        QVERIFY(encryptFile(file, 0, kPassword, QString()).done());
+    const QByteArray before = readFile(file);
+    const QString secret = passwordFile(kPassword.toUtf8());
+
+    QProcess process;
+    startCli(process, {{encrypt ? QStringLiteral("encrypt") : QStringLiteral("decrypt"),
+                        QStringLiteral("-m"), QStringLiteral("des"),
+                        QStringLiteral("--password-file"), secret, file},
+                       m_dir->path(),
+                       Input::NullDevice,
+                       {},
+                       {}});
+    QVERIFY(process.waitForStarted());
+    bool sent = false;
+    while (!sent && process.state() == QProcess::Running) {
+        if (readPosition(process.processId(), file) >= before.size() / 4) {
+            ::kill(pid_t(process.processId()), SIGINT);
+            sent = true;
+        }
+        QThread::msleep(5);
+    }
+    QVERIFY(process.waitForFinished(120000));
+    QVERIFY2(sent, "the program ended before it had read a quarter of the file");
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(err.startsWith(file + QStringLiteral(": interrupted")), qPrintable(err));
+    QVERIFY(readFile(file) == before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("large.bin")});
+#endif
+}
+
+void TestCli::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("expected"); // the start of standard output, or of standard error
+    const QString x = QStringLiteral("x.txt");
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
+                            << "Usage: virellock-cli encrypt [-m METHOD]";
+    QTest::newRow("-h after a command")
+        << QStringList{QStringLiteral("decrypt"), QStringLiteral("-h")} << 0
+        << "Usage: virellock-cli encrypt [-m METHOD]";
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0
+                               << "virellock-cli " VIRELLOCK_VERSION_TEXT "\n";
+    QTest::newRow("nothing") << QStringList{} << 2
+                             << "virellock-cli: no command: encrypt, decrypt or verify\n"
+                                "Try 'virellock-cli --help'.\n";
+    QTest::newRow("unknown command") << QStringList{QStringLiteral("scramble"), x} << 2
+                                     << "virellock-cli: unknown command 'scramble'";
+    QTest::newRow("unknown option")
+        << QStringList{QStringLiteral("encrypt"), QStringLiteral("--password"), x} << 2
+        << "virellock-cli: Unknown option 'password'";
+    QTest::newRow("unknown method")
+        << QStringList{QStringLiteral("encrypt"), QStringLiteral("-m"), QStringLiteral("5"), x} << 2
+        << "virellock-cli: unknown method '5'";
+    QTest::newRow("no file") << QStringList{QStringLiteral("verify")} << 2
+                             << "virellock-cli: no FILE given";
+    QTest::newRow("--hint to decrypt")
+        << QStringList{QStringLiteral("decrypt"), QStringLiteral("--hint"), QStringLiteral("h"), x}
+        << 2 << "virellock-cli: --hint goes with encrypt only";
+    // A Windows command line holds 32767 characters in all: such a hint cannot be given there.
+#ifndef Q_OS_WIN
+    QTest::newRow("a hint longer than the window's box")
+        << QStringList{QStringLiteral("encrypt"), QStringLiteral("--hint"), QString(32768, u'h'), x}
+        << 2 << "virellock-cli: the hint is longer than 32767 characters";
+#endif
+    QTest::newRow("two password sources")
+        << QStringList{QStringLiteral("encrypt"),
+                       QStringLiteral("--password-file"),
+                       x,
+                       QStringLiteral("--password-fd"),
+                       QStringLiteral("0"),
+                       x}
+        << 2 << "virellock-cli: --password-file and --password-fd exclude each other";
+    QTest::newRow("a descriptor that is no number")
+        << QStringList{QStringLiteral("encrypt"), QStringLiteral("--password-fd"),
+                       QStringLiteral("stdin"), x}
+        << 2 << "virellock-cli: --password-fd takes a file descriptor number";
+    QTest::newRow("-m twice") << QStringList{QStringLiteral("encrypt"), QStringLiteral("-m1"),
+                                             QStringLiteral("-m2"), x}
+                              << 2 << "virellock-cli: --method given more than once";
+}
+
+// Help and version on standard output with 0; a usage error on standard error with 2, before
+// any password is read or any file touched.
+void TestCli::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expected);
+    const QByteArray plain = content(50);
+    QVERIFY(writeFile(path(QStringLiteral("x.txt")), plain));
+    const CliRun run = runCli(arguments, m_dir->path());
+    QCOMPARE(run.exitCode, exitCode);
+    const QString& shown = exitCode == 0 ? run.out : run.err;
+    QVERIFY2(shown.startsWith(expected), qPrintable(shown));
+    QVERIFY((exitCode == 0 ? run.err : run.out).isEmpty());
+    QVERIFY(readFile(path(QStringLiteral("x.txt"))) == plain);
+}
+
+// The options and the methods that --help lists are those the manual page describes.
+void TestCli::helpMatchesManualPage()
+{
+    const CliRun help = runCli({QStringLiteral("--help")}, m_dir->path());
+    QCOMPARE(help.exitCode, 0);
+    QStringList fromHelp;
+    bool inList = false;
+    for (const QString& line : help.out.split(u'\n')) {
+        if (line.startsWith(QLatin1String("Options:")) || line.startsWith(QLatin1String("Methods")))
+            inList = true;
+        else if (line.isEmpty())
+            inList = false;
+        else if (const std::optional<QString> name = listedName(line); inList && name)
+            fromHelp.append(*name);
+    }
+
+    QFile manual(QStringLiteral(VIRELLOCK_CLI_MANUAL));
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    QStringList fromManual;
+    QString section;
+    bool tag = false; // the line after .TP: the paragraph's tag
+    for (QString line : QString::fromUtf8(manual.readAll()).split(u'\n')) {
+        if (line.startsWith(QLatin1String(".SH ")))
+            section = line.mid(4);
+        if (tag && (section == QLatin1String("OPTIONS") || section == QLatin1String("METHODS"))) {
+            // roff: "\fB\-m\fR, \fB\-\-method\fR \fIMETHOD\fR"
+            line.remove(QRegularExpression(QStringLiteral("\\\\f[BIRP]")));
+            line.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+            fromManual.append(listedName(line).value_or(QStringLiteral("unreadable tag: ") + line));
+        }
+        tag = line == QLatin1String(".TP");
+    }
+
+    QVERIFY(fromHelp.contains(QStringLiteral("--password-file")));
+    QVERIFY(fromHelp.contains(QStringLiteral("4 md5-enhanced")));
+    fromHelp.sort();
+    fromManual.sort();
+    QCOMPARE(fromHelp, fromManual);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
