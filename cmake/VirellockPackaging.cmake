@@ -1,6 +1,7 @@
 # Packaging. On Linux, `cpack` makes a Debian package of the install tree (/usr prefix). The
-# static Windows build (the windows-cross preset) ships one self-contained virellock.exe:
-# `cpack` makes a zip of it with a read-me, and a per-user NSIS installer. A Windows build
+# static Windows build (the windows-cross preset) ships two self-contained executables,
+# virellock.exe and virellock-cli.exe: `cpack` makes a zip of them with a read-me, and a
+# per-user NSIS installer. A Windows build
 # against shared Qt and OpenSSL ships its install tree instead: the executable with Qt gathered
 # by windeployqt, the OpenSSL and zstd DLLs, and OpenSSL's legacy provider, which holds DES
 # and RC4; `cpack` zips it.
@@ -13,7 +14,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Virellock encrypts and decrypts one file at a time, in place, with a\n"
     "password, by DES or RC4 based methods with zstd compression. A folder\n"
     "context-menu entry in the file managers starts it. Its interface is in\n"
-    "Chinese.")
+    "Chinese. virellock-cli does the same from a terminal or a script, for\n"
+    "any number of files, without a display.")
 set(VIRELLOCK_PACKAGE_MAINTAINER "Virellock developers <virellock@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_CONTACT "${VIRELLOCK_PACKAGE_MAINTAINER}")

@@ -38,10 +38,10 @@ ensure_packages() {
 # What building the program needs, and what drawing its Chinese texts needs.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libssl-dev libzstd-dev libbenchmark-dev)
 RUN_PACKAGES=(fonts-wqy-microhei)
-# What the packaging tests use besides: dpkg-shlibdeps, desktop-file-validate and objdump for
-# the Debian package; Xvfb and xwininfo for the screenshot; MinGW and Wine for the Windows
-# pieces.
-TEST_PACKAGES=(dpkg-dev desktop-file-utils binutils xvfb x11-utils
+# What the packaging tests use besides: dpkg-shlibdeps, desktop-file-validate, objdump and
+# groff (the manual page) for the Debian package; Xvfb and xwininfo for the screenshot; MinGW
+# and Wine for the Windows pieces.
+TEST_PACKAGES=(dpkg-dev desktop-file-utils binutils groff-base xvfb x11-utils
     gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine64)
 # Cross-building for Windows and running it under Wine: MinGW-w64 with the posix thread model,
 # Debian's Qt host tools, what unpacking and building the source packages takes, Wine on Xvfb,

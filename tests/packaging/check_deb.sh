@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Debian package that build_deb.sh made: its exact files and their modes, the
-# icons' sizes, the desktop entry, the control fields, that Depends covers every library the
-# program links (with high enough versions), and that it installs and removes cleanly.
+# icons' sizes, the desktop entry, the command-line program and its manual page, the control
+# fields, that Depends covers every library the programs link (with high enough versions), and
+# that it installs and removes cleanly.
 #   check_deb.sh DEB_DIR PROJECT_VERSION
 set -uo pipefail
 source "$(dirname "$0")/checks.sh"
@@ -28,6 +29,8 @@ deb=${debs[0]}
 # path and mode of everything the package installs
 expected_files="\
 /usr/bin/virellock 755
+/usr/bin/virellock-cli 755
+/usr/share/man/man1/virellock-cli.1.gz 644
 /usr/share/applications/virellock.desktop 644
 /usr/share/icons/hicolor/128x128/apps/virellock.png 644
 /usr/share/icons/hicolor/16x16/apps/virellock.png 644
@@ -57,11 +60,14 @@ not_root_owned=$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')
 [ -z "$not_root_owned" ] && ok "everything owned by root" || fail "not owned by root: $not_root_owned"
 
 program="$root/usr/bin/virellock"
-if [ "$(od -An -c -N4 "$program" 2>/dev/null | tr -d ' ')" = '177ELF' ]; then
-    ok "usr/bin/virellock is an ELF file"
-else
-    fail "usr/bin/virellock is not an ELF file"
-fi
+cli="$root/usr/bin/virellock-cli"
+for file in "$program" "$cli"; do
+    if [ "$(od -An -c -N4 "$file" 2>/dev/null | tr -d ' ')" = '177ELF' ]; then
+        ok "${file#"$root"/} is an ELF file"
+    else
+        fail "${file#"$root"/} is not an ELF file"
+    fi
+done
 
 # A PNG's width and height are the big-endian 32-bit numbers at bytes 16 and 20.
 png_size() {
@@ -96,6 +102,27 @@ exec_program=$(desktop_key Exec | awk '{print $1}')
 [ "$(desktop_key Icon)" = virellock ] && ok "Icon=virellock" || fail "Icon is '$(desktop_key Icon)'"
 [ "$(desktop_key Type)" = Application ] || fail "Type is '$(desktop_key Type)'"
 [ "$(desktop_key Name)" = Virellock ] || fail "Name is '$(desktop_key Name)'"
+
+# --- the command-line program ----------------------------------------------------------------
+
+# It runs without a display: no Qt Gui or Widgets, not even indirectly.
+gui_libraries=$(objdump -p "$cli" 2>/dev/null | awk '$1 == "NEEDED" {print $2}' |
+    grep -E 'libQt6(Gui|Widgets)|libX|libxcb|libGL' || true)
+[ -z "$gui_libraries" ] && ok "virellock-cli links no Qt Gui or Widgets" ||
+    fail "virellock-cli links $gui_libraries"
+cli_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$cli" --version 2>&1)
+[ "$cli_version" = "virellock-cli $version" ] && ok "virellock-cli --version without a display" ||
+    fail "virellock-cli --version said '$cli_version'"
+manual="$root/usr/share/man/man1/virellock-cli.1.gz"
+if ! gzip -t "$manual" 2>/dev/null; then
+    fail "the manual page is not gzip"
+elif ! command -v groff >/dev/null; then
+    echo "note: groff is missing, so the manual page is not rendered"
+elif warnings=$(zcat "$manual" | groff -k -man -Tutf8 -ww -z 2>&1) && [ -z "$warnings" ]; then
+    ok "the manual page renders without warnings"
+else
+    fail "the manual page: $warnings"
+fi
 
 # --- control fields --------------------------------------------------------------------------
 
@@ -155,10 +182,10 @@ owner_of() {
     done
     return 1
 }
-needed=$(objdump -p "$program" | awk '$1 == "NEEDED" {print $2}')
-[ -n "$needed" ] || fail "objdump finds no NEEDED libraries in the program"
+needed=$(objdump -p "$program" "$cli" | awk '$1 == "NEEDED" {print $2}' | sort -u)
+[ -n "$needed" ] || fail "objdump finds no NEEDED libraries in the programs"
 for soname in $needed; do
-    path=$(ldd "$program" | awk -v s="$soname" '$1 == s && $3 ~ /^\// {print $3} $1 ~ "/"s"$" {print $1}' | head -n1)
+    path=$(ldd "$program" "$cli" | awk -v s="$soname" '$1 == s && $3 ~ /^\// {print $3} $1 ~ "/"s"$" {print $1}' | head -n1)
     package=$(owner_of "$path")
     if [ -z "$package" ]; then
         fail "$soname ($path) belongs to no installed package"
@@ -175,7 +202,7 @@ done
 # The minimum versions are at least what dpkg-shlibdeps computes from the symbols used.
 mkdir -p "$tmp/shlibdeps/debian"
 printf 'Source: virellock\n\nPackage: virellock\nArchitecture: any\n' >"$tmp/shlibdeps/debian/control"
-if shlibs=$(cd "$tmp/shlibdeps" && dpkg-shlibdeps --warnings=0 -O "$program" 2>&1); then
+if shlibs=$(cd "$tmp/shlibdeps" && dpkg-shlibdeps --warnings=0 -O "$program" "$cli" 2>&1); then
     for clause in $(sed -n 's/^shlibs:Depends=//p' <<<"$shlibs" | sed 's/ //g; s/,/ /g'); do
         package=${clause%%(*}
         package=${package%t64}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the Windows packages with cpack and checks them under Wine: the zip holds the exe and
-# its read-me and nothing else; the installer, run silently by an ordinary user, installs
+# Makes the Windows packages with cpack and checks them under Wine: the zip holds the two
+# exes and the read-me and nothing else, and its command-line exe runs; the installer, run
+# silently by an ordinary user, installs
 # into the user's own programs folder with a Start-menu entry and an uninstaller registered
 # for that user, and the uninstaller, run silently, takes all of it away again.
 #   package.sh CPACK CPACK_CONFIG VERSION
@@ -19,18 +20,37 @@ done
 stop_if_failed
 
 listed=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
-wanted=$(printf '%s\n' "$name/README.txt" "$name/virellock.exe")
-[ "$listed" = "$wanted" ] && ok "the zip holds the exe and the read-me" ||
+wanted=$(printf '%s\n' "$name/README.txt" "$name/virellock-cli.exe" "$name/virellock.exe")
+[ "$listed" = "$wanted" ] && ok "the zip holds the two exes and the read-me" ||
     fail "the zip holds: $listed"
 
 start_wine
+
+# The command-line program from the zip, alone in a folder: it starts, and round-trips a file
+# with DES, which comes from OpenSSL's legacy provider, linked in.
+unzipped="$tmp/unzipped"
+unzip -q -j "$zip" "$name/virellock-cli.exe" -d "$unzipped"
+cli="$unzipped/virellock-cli.exe"
+version_text=$(wine "$cli" --version 2>&1 | tr -d '\r')
+[ "$version_text" = "virellock-cli $version" ] && ok "virellock-cli.exe --version: $version_text" ||
+    fail "virellock-cli.exe --version said '$version_text'"
+printf 'round trip\n' >"$unzipped/file.txt"
+if (cd "$unzipped" &&
+    printf 'pw\n' | wine "$cli" encrypt -q -m des file.txt &&
+    ! grep -q 'round trip' file.txt &&
+    printf 'pw\n' | wine "$cli" decrypt -q -m des file.txt) >"$tmp/cli.log" 2>&1 &&
+    [ "$(cat "$unzipped/file.txt")" = 'round trip' ]; then
+    ok "virellock-cli.exe encrypts and decrypts a file with DES"
+else
+    fail "virellock-cli.exe did not round-trip a file: $(cat "$tmp/cli.log")"
+fi
 profile=$(wine_profile)
 installed="$profile/AppData/Local/Programs/Virellock"
 menu="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Virellock"
 uninstall_key='HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall\Virellock'
 
 wine "$installer" /S >"$tmp/install.log" 2>&1 || fail "the installer failed: $(cat "$tmp/install.log")"
-for file in virellock.exe README.txt Uninstall.exe; do
+for file in virellock.exe virellock-cli.exe README.txt Uninstall.exe; do
     [ -f "$installed/$file" ] && ok "installed $file" || fail "$installed/$file is missing"
 done
 cmp -s "$installed/virellock.exe" <(unzip -p "$zip" "$name/virellock.exe") &&
