@@ -56,8 +56,7 @@ std::optional<dataops::SecretString> PasswordSupply::confirmation(const QString&
         return std::nullopt;
     if (!m_asks)
         return m_password;
-    writeErr(terminalPrompt(prompt));
-    SecretLine line = readHiddenLine();
+    SecretLine line = readHiddenLine(terminalPrompt(prompt));
     if (!line.text)
         m_error = line.error;
     return std::move(line.text);
@@ -76,8 +75,7 @@ dataops::SecretString* PasswordSupply::take(const QString& prompt)
         else
             line = readFirstLine(*m_option.descriptor, what);
     } else if (m_asks) {
-        writeErr(terminalPrompt(prompt));
-        line = readHiddenLine();
+        line = readHiddenLine(terminalPrompt(prompt));
     } else {
         line = readFirstLine(0, QStringLiteral("standard input (not a terminal)"));
     }

@@ -281,7 +281,7 @@ SecretLine readFirstLineOfFile(const QString& path)
     return lineOf(buffer, size, false, what);
 }
 
-SecretLine readHiddenLine()
+SecretLine readHiddenLine(QStringView prompt)
 {
     const QString what = QStringLiteral("the terminal");
 #ifdef Q_OS_WIN
@@ -292,6 +292,7 @@ SecretLine readHiddenLine()
     SetConsoleMode(input, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) &
                               ~DWORD(ENABLE_ECHO_INPUT));
     const AtScopeEnd restore([input, saved] { SetConsoleMode(input, saved); });
+    writeErr(prompt);
     // The line and its end ("\r\n"), read as UTF-16 and wiped when done.
     std::vector<wchar_t> buffer(std::size_t(kMaxPasswordLength) + 2);
     const AtScopeEnd wipe(
@@ -336,6 +337,7 @@ SecretLine readHiddenLine()
         if (terminal)
             tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     });
+    writeErr(prompt);
     SecretLine line = readFirstLine(STDIN_FILENO, what);
     if (interrupted())
         writeErr(u"\n");

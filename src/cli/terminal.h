@@ -50,9 +50,11 @@ struct SecretLine
 // The longest password taken, in UTF-16 code units: what the window's password boxes hold.
 inline constexpr qsizetype kMaxPasswordLength = 32767;
 
-// Reads a line typed on the terminal on standard input without echoing it; the line end the
-// user types is still shown. Nothing at the end of input, on an error and on Ctrl-C.
-SecretLine readHiddenLine();
+// Shows prompt on standard error and reads a line typed on the terminal on standard input
+// without echoing it; the line end the user types is still shown. Echo goes off before the
+// prompt shows, and what was typed before it is dropped, so that no typing ahead of the
+// prompt is ever shown. Nothing at the end of input, on an error and on Ctrl-C.
+SecretLine readHiddenLine(QStringView prompt);
 
 // Reads the first line from a file descriptor (on Windows, a C runtime descriptor), one byte
 // at a time so as to take nothing after it: the bytes up to the first line feed, or to the end

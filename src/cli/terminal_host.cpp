@@ -105,11 +105,12 @@ void ProgressLine::update(qint64 done, qint64 total)
     if (m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < 200 && done < total)
         return;
     m_sinceDrawn.start();
-    // "正在处理 2/5: name  12.0 / 256.0 MiB, 85.3 MiB/s, 剩余约 3 秒", the name cut to fit the
-    // terminal's width: a line that wraps cannot be redrawn in place.
+    // "正在处理 2/5: name  4%  12.0 / 256.0 MiB, 85.3 MiB/s, 剩余约 3 秒", the name cut to fit
+    // the terminal's width: a line that wraps cannot be redrawn in place.
     const QString fileLine = m_estimate.fileLine();
     const QString head = fileLine.left(fileLine.size() - m_file.fileName.size());
-    const QString amount = QStringLiteral("  ") + m_estimate.amountLine();
+    const qint64 percent = total > 0 ? done * 100 / total : 100;
+    const QString amount = QStringLiteral("  %1%  ").arg(percent) + m_estimate.amountLine();
     const int room = std::max(8, terminalColumns() - 1 - columnsOf(head) - columnsOf(amount));
     const QString text = head + elided(m_file.fileName, room) + amount;
     const int columns = columnsOf(text);

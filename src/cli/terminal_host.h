@@ -16,7 +16,8 @@
 namespace virellock::cli {
 
 // One line on standard error, redrawn in place, in the words of the window's progress dialog:
-// which file of how many is at work, the MiB done, the speed and the time left. Shows nothing
+// which file of how many is at work, the share of it done, the MiB done, the speed and the time
+// left. Shows nothing
 // when it is off (standard error is no terminal, or -q).
 class ProgressLine
 {

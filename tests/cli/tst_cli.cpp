@@ -15,7 +15,9 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -31,6 +33,10 @@ const QString kHint = QStringLiteral("提示: the usual");
 const QString kNotOurs = QStringLiteral("该文件不是由此软件加密而成的!");
 const QString kWrongPassword = QStringLiteral("密码错误,无法解密码!");
 const QString kEncryptFailed = QStringLiteral("对该文件加密失败!");
+const QString kPasswordsDiffer = QStringLiteral("两次密码不一致,请重新输入!");
+const QString kPasswordInFull = QStringLiteral("请将密码输入完整!");
+const QString kPrompt = QStringLiteral("请输入密码:");
+const QString kPromptAgain = QStringLiteral("请再次输入密码:");
 
 // How the child's standard input is set up.
 enum class Input
@@ -38,6 +44,7 @@ enum class Input
     Pipe,       // a pipe that gives the bytes, then ends
     NullDevice, // /dev/null, NUL on Windows
     Closed,     // no standard input at all (POSIX)
+    Terminal,   // a terminal, which is standard error too (POSIX)
 };
 
 struct CliRun
@@ -57,7 +64,9 @@ struct CliStart
     Input input = Input::Pipe;
     QByteArray inputBytes;
     // POSIX: a file the child gets as its descriptor 3.
-    QString descriptor3;
+    QString descriptor3 = {};
+    // POSIX, with Input::Terminal: the terminal device.
+    QByteArray terminal = {};
 };
 
 void startCli(QProcess& process, const CliStart& start)
@@ -72,9 +81,16 @@ void startCli(QProcess& process, const CliStart& start)
         start.descriptor3.isEmpty()
             ? -1
             : ::open(QFile::encodeName(start.descriptor3).constData(), O_RDONLY | O_CLOEXEC);
-    process.setChildProcessModifier([descriptor3, closed = start.input == Input::Closed] {
+    const QByteArray terminal = start.input == Input::Terminal ? start.terminal : QByteArray();
+    process.setChildProcessModifier([descriptor3, closed = start.input == Input::Closed, terminal] {
         if (closed)
             ::close(STDIN_FILENO);
+        if (!terminal.isEmpty()) {
+            const int device = ::open(terminal.constData(), O_RDWR | O_NOCTTY);
+            ::dup2(device, STDIN_FILENO);
+            ::dup2(device, STDERR_FILENO);
+            ::close(device);
+        }
         if (descriptor3 == 3)
             ::fcntl(3, F_SETFD, 0);
         else if (descriptor3 >= 0)
@@ -190,6 +206,80 @@ private:
 };
 #endif
 
+#ifdef Q_OS_UNIX
+// A pseudo-terminal in place of a person's: the program's standard input and standard error are
+// its other end. What the program shows there is collected, and lines are typed into it.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal() : m_master(::posix_openpt(O_RDWR | O_NOCTTY))
+    {
+        if (m_master >= 0 && ::fcntl(m_master, F_SETFD, FD_CLOEXEC) == 0 &&
+            ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
+            m_device = QByteArray(::ptsname(m_master));
+    }
+    ~PseudoTerminal()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    // Empty when no pseudo-terminal could be had.
+    const QByteArray& device() const { return m_device; }
+
+    // Collects what is shown until text appears after what the last call found; false when the
+    // program closed the terminal or nothing came for two minutes before that.
+    bool waitFor(const QString& text)
+    {
+        for (;;) {
+            const qsizetype at = shown().indexOf(text, m_from);
+            if (at >= 0) {
+                m_from = at + text.size();
+                return true;
+            }
+            if (!readSome())
+                return false;
+        }
+    }
+    // Collects what is shown until the program closes the terminal.
+    void readToEnd()
+    {
+        while (readSome()) {
+        }
+    }
+    void type(const QString& line)
+    {
+        const QByteArray bytes = line.toUtf8() + '\n';
+        QCOMPARE(::write(m_master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    }
+    // The terminal ends its lines with "\r\n"; the carriage returns are left out, those of the
+    // redrawn progress line too.
+    QString shown() const { return QString::fromUtf8(m_shown).remove(u'\r'); }
+
+private:
+    bool readSome()
+    {
+        pollfd ready{m_master, POLLIN, 0};
+        if (::poll(&ready, 1, 120000) <= 0)
+            return false;
+        char buffer[4096];
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        // Linux gives EIO once no process has the terminal open any more.
+        if (got <= 0)
+            return false;
+        m_shown.append(buffer, got);
+        return true;
+    }
+
+    int m_master;
+    QByteArray m_device;
+    QByteArray m_shown;
+    qsizetype m_from = 0;
+};
+#endif
+
 #ifdef Q_OS_LINUX
 // How far a process has read the file at path, by its descriptor's position; -1 while it has
 // the file not open.
@@ -228,6 +318,8 @@ private slots:
     void passwordSources();
     void noPassword_data();
     void noPassword();
+    void terminal_data();
+    void terminal();
     void decryptAndVerify_data();
     void decryptAndVerify();
     void batchKeepsGoing_data();
@@ -431,6 +523,99 @@ void TestCli::noPassword()
              qPrintable(run.err));
     QVERIFY(readFile(file) == before);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("notes.txt")});
+}
+
+void TestCli::terminal_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QStringList>("typings");
+    QTest::addColumn<QString>("failure"); // empty: success
+    QTest::newRow("encrypt: typed twice")
+        << "encrypt" << 3 << QStringList{kPassword, kPassword} << QString();
+    QTest::newRow("encrypt: the second typing differs")
+        << "encrypt" << 3 << QStringList{kPassword, kPassword + u'x'} << kPasswordsDiffer;
+    QTest::newRow("encrypt: blanks alone")
+        << "encrypt" << 0 << QStringList{QStringLiteral("   "), QStringLiteral("   ")}
+        << kPasswordInFull;
+    QTest::newRow("decrypt an enhanced method: the hint, then one prompt for both files")
+        << "decrypt" << 3 << QStringList{kPassword} << QString();
+    QTest::newRow("verify a standard method: one prompt for both files")
+        << "verify" << 0 << QStringList{kPassword} << QString();
+}
+
+// On a terminal the password is asked without echo, twice to encrypt and once for all the
+// files; an enhanced file's hint is shown above the prompt; the encrypt command's checks of the
+// typings apply before any file is touched; the progress names each file of the batch.
+void TestCli::terminal()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("a console cannot be given to a child process under Wine's test runner");
+#else
+    QFETCH(QString, command);
+    QFETCH(int, method);
+    QFETCH(QStringList, typings);
+    QFETCH(QString, failure);
+    const QStringList names{QStringLiteral("a.txt"), QStringLiteral("b.txt")};
+    QByteArray plain[2];
+    QByteArray before[2];
+    for (int i = 0; i < 2; ++i) {
+        plain[i] = content(60 + i);
+        QVERIFY(writeFile(path(names[i]), plain[i]));
+        if (command != QLatin1String("encrypt"))
+            QVERIFY(encryptWithCommand(path(names[i]), method, kPassword, kHint));
+        before[i] = readFile(path(names[i]));
+    }
+
+    PseudoTerminal tty;
+    QVERIFY(!tty.device().isEmpty());
+    QProcess process;
+    startCli(process, {QStringList{command, QStringLiteral("-m"), QString::number(method)} + names,
+                       m_dir->path(),
+                       Input::Terminal,
+                       {},
+                       {},
+                       tty.device()});
+    QVERIFY(process.waitForStarted());
+    const QStringList prompts{kPrompt, kPromptAgain};
+    for (qsizetype i = 0; i < typings.size(); ++i) {
+        QVERIFY2(tty.waitFor(prompts.at(i)), qPrintable(tty.shown()));
+        tty.type(typings.at(i));
+    }
+    tty.readToEnd();
+    QVERIFY(process.waitForFinished(120000));
+    const QString shown = tty.shown();
+
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == (failure.isEmpty() ? 0 : 1), qPrintable(shown));
+    for (const QString& typed : typings)
+        QVERIFY2(typed.trimmed().isEmpty() || !shown.contains(typed.trimmed()), qPrintable(shown));
+    QCOMPARE(shown.count(kPrompt), 1);
+    QCOMPARE(shown.count(kPromptAgain), command == QLatin1String("encrypt") ? 1 : 0);
+    const qsizetype hintAt = shown.indexOf(kHint);
+    if (command != QLatin1String("encrypt") && method >= 2)
+        QVERIFY2(hintAt >= 0 && hintAt < shown.indexOf(kPrompt), qPrintable(shown));
+    else
+        QCOMPARE(hintAt, -1);
+
+    if (!failure.isEmpty()) {
+        QVERIFY2(shown.contains(QStringLiteral("virellock-cli: ") + failure), qPrintable(shown));
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(readFile(path(names[i])) == before[i]);
+        return;
+    }
+    QVERIFY2(shown.endsWith(QStringLiteral("2 done, 0 failed\n")), qPrintable(shown));
+    for (int i = 0; i < 2; ++i) {
+        const QString progress = QStringLiteral("正在处理 %1/2: %2  ").arg(i + 1).arg(names[i]);
+        QVERIFY2(shown.contains(progress), qPrintable(shown));
+        if (command == QLatin1String("encrypt")) {
+            QVERIFY(readFile(path(names[i])) != plain[i]);
+            QVERIFY(decryptWithCommand(path(names[i]), method, kPassword));
+        }
+        QVERIFY(readFile(path(names[i])) ==
+                (command == QLatin1String("verify") ? before[i] : plain[i]));
+    }
+#endif
 }
 
 void TestCli::decryptAndVerify_data()
