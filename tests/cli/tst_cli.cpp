@@ -550,7 +550,7 @@ void TestCli::terminal_data()
 void TestCli::terminal()
 {
 #ifndef Q_OS_UNIX
-    QSKIP("a console cannot be given to a child process under Wine's test runner");
+    QSKIP("the terminal here is a POSIX pseudo-terminal; the tests drive no Windows console");
 #else
     QFETCH(QString, command);
     QFETCH(int, method);
