@@ -4,6 +4,7 @@
 // wrote to the temporary file.
 
 #include "engine/file_job.h"
+#include "host/data_ops/thread_state.h"
 #include "host/host_services/atomic_file_writer.h"
 
 #include <QThreadPool>
@@ -15,12 +16,18 @@
 namespace virellock {
 
 // Runs task on the pool and returns a future of its result. QThreadPool takes no result back,
-// so a shared promise carries it: the pool's copy of the lambda keeps it alive until set.
+// so a shared promise carries it: the pool's copy of the lambda keeps it alive until set. The
+// thread's OpenSSL state goes before the result is set, so that none is left once every
+// future is ready.
 template <typename Task> [[nodiscard]] std::future<bool> submitToPool(QThreadPool& pool, Task task)
 {
     auto promise = std::make_shared<std::promise<bool>>();
     std::future<bool> future = promise->get_future();
-    pool.start([promise, task = std::move(task)]() mutable { promise->set_value(task()); });
+    pool.start([promise, task = std::move(task)]() mutable {
+        const bool result = task();
+        dataops::releaseThreadState();
+        promise->set_value(result);
+    });
     return future;
 }
 
