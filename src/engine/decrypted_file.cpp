@@ -1,11 +1,14 @@
 #include "decrypted_file.h"
 
-#include "engine/file_pipeline.h"
 #include "engine/parallel_cipher_job.h"
+#include "engine/parallel_frame_job.h"
 #include "host/data_ops/key_derivation.h"
-#include "host/data_ops/zstd_stream.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+#include <limits>
 
 namespace virellock {
 
@@ -118,25 +121,52 @@ JobResult decryptRange(const QString& path, const EnhancedRecord* record, Cipher
     return rewrite.finish(runCipherJob(job, options));
 }
 
+// Before anything is written: the content the frames declare, walked from their headers without
+// decompressing, must fit in the free space of the disk the temporary file goes to. A small
+// foreign payload that declares gigabytes is turned away after a few reads, before it can fill
+// the disk; each frame is held to what it declares as it is decompressed.
+JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length)
+{
+    const QFileInfo file(path);
+    // The temporary file goes beside the file a symbolic link leads to.
+    const QString target = file.canonicalFilePath();
+    const QStorageInfo disk(QFileInfo(target.isEmpty() ? file.absoluteFilePath() : target).path());
+    const qint64 available = disk.isValid() ? disk.bytesAvailable() : -1;
+    // A disk that does not say is left to refuse the writes itself.
+    const qint64 limit = available >= 0 ? available : std::numeric_limits<qint64>::max();
+    const FrameSequence frames = walkFramesOf(payload, length, limit);
+    switch (frames.status) {
+    case FrameSequence::Good:
+        return JobOutcome::Done;
+    case FrameSequence::TooLarge:
+        return {JobOutcome::WriteFailed, JobStep::NoRoom,
+                QStringLiteral("the first %1 frames declare %2 bytes, the disk has %3 free")
+                    .arg(frames.frames)
+                    .arg(frames.contentSize)
+                    .arg(available)};
+    case FrameSequence::Refused:
+        break;
+    }
+    return {JobOutcome::BadInput, JobStep::Content,
+            QStringLiteral("the payload is not a sequence of frames by the rules")};
+}
+
 JobResult decompressRange(const QString& path, const EnhancedRecord& record,
                           const JobOptions& options)
 {
     Rewrite rewrite(path, &record, options.checkOnly);
     if (!rewrite.failure().done())
         return rewrite.failure();
-    const std::unique_ptr<StreamTransform> transform = makeDecompressStream();
-    if (!transform)
-        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
-                QStringLiteral("the decompressor could not be set up")};
-    CheckedOutput output(rewrite.writer(), options);
-    JobResult result = pumpThrough(
-        rewrite.source(), rewrite.size(), *transform,
-        [&output](QByteArrayView piece) { return output.write(piece); }, nullptr, options.progress);
-    if (result.outcome == JobOutcome::WriteFailed)
-        result = output.failure();
-    if (result.done())
-        result = output.finish();
-    return rewrite.finish(result);
+    if (rewrite.writer()) {
+        if (const JobResult room = checkRoom(path, rewrite.source(), rewrite.size()); !room.done())
+            return room;
+    }
+    FrameJob job;
+    job.compress = false;
+    job.source = &rewrite.source();
+    job.length = rewrite.size();
+    job.writer = rewrite.writer();
+    return rewrite.finish(runFrameJob(job, options));
 }
 
 } // namespace

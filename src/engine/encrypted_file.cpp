@@ -1,11 +1,10 @@
 #include "encrypted_file.h"
 
-#include "engine/file_pipeline.h"
 #include "engine/methods.h"
 #include "engine/parallel_cipher_job.h"
+#include "engine/parallel_frame_job.h"
 #include "host/data_ops/key_derivation.h"
 #include "host/data_ops/password_check.h"
-#include "host/data_ops/zstd_stream.h"
 #include "host/file_format/typed_data.h"
 #include "host/host_services/file_services.h"
 
@@ -49,28 +48,22 @@ JobResult encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorithm
     return sealed;
 }
 
-// The MD5 method: one zstd frame from zstd's own worker threads.
-JobResult compressWhole(QFile& source, AtomicFileWriter& writer, Sha256& plainDigest,
-                        const JobOptions& options)
+// The MD5 method: zstd frames compressed on all cores, each checked as it is written.
+JobResult compressPayload(QFile& source, AtomicFileWriter& writer, const JobOptions& options)
 {
-    const qint64 length = source.size();
-    const std::unique_ptr<StreamTransform> compress = makeCompressStream(length);
-    if (!compress)
-        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
-                QStringLiteral("the compressor could not be set up")};
-    const JobResult pumped = pumpThrough(source, length, *compress, writeTo(writer.device()),
-                                         &plainDigest, options.progress);
-    if (pumped.step == JobStep::WriteTemporaryFile)
-        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
-    if (!pumped.done())
-        return pumped;
+    FrameJob job;
+    job.compress = true;
+    job.source = &source;
+    job.length = source.size();
+    job.writer = &writer;
+    const JobResult compressed = runFrameJob(job, options);
     // A file that grew while it was read would lose what was added: refuse to replace it.
-    if (source.size() != length || !source.atEnd())
+    if (compressed.done() && (source.size() != job.length || !source.atEnd()))
         return {JobOutcome::WriteFailed, JobStep::FileChanged,
                 QStringLiteral("%1 bytes were read, the file now holds %2")
-                    .arg(length)
+                    .arg(job.length)
                     .arg(source.size())};
-    return pumped;
+    return compressed;
 }
 
 JobResult startsWith(AtomicFileWriter& writer, const QByteArray& prefix)
@@ -127,10 +120,9 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
 
     const std::optional<CipherAlgorithm> cipher = cipherOf(*method);
     QByteArray salt;
-    Sha256 plainDigest;
     const JobResult written = cipher
                                   ? encryptChunks(source, writer, *cipher, password, salt, options)
-                                  : compressWhole(source, writer, plainDigest, options);
+                                  : compressPayload(source, writer, options);
     if (!written.done())
         return written;
     // Exactly what the chunks seal to, or something was lost or written twice.
@@ -149,19 +141,10 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
             !writer.device().seek(payloadEnd))
             return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
     }
+    // The chunks and frames were checked as they were written; what precedes them is checked
+    // here, byte for byte.
     if (options.verifyBeforeReplacing) {
-        // The chunks were checked as they were written; what precedes them is checked here.
-        // The compressed frame is checked whole, by decompressing what reads back.
-        JobResult checked = JobOutcome::Done;
-        if (cipher) {
-            checked = startsWith(writer, head + salt);
-        } else if (const std::unique_ptr<StreamTransform> decompress = makeDecompressStream()) {
-            checked = verifyWritten(writer, head, *decompress, plainDigest.result(), options);
-        } else {
-            checked = {JobOutcome::WriteFailed, JobStep::ReadBack,
-                       QStringLiteral("the decompressor could not be set up")};
-        }
-        if (!checked.done())
+        if (const JobResult checked = startsWith(writer, head + salt); !checked.done())
             return checked;
     }
     // Windows cannot replace a file that is still open without delete sharing, as Qt opens it.

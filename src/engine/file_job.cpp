@@ -27,6 +27,8 @@ QString describe(JobStep step)
         return QStringLiteral("deriving the keys");
     case JobStep::OpenTemporaryFile:
         return QStringLiteral("making the temporary file");
+    case JobStep::NoRoom:
+        return QStringLiteral("not enough free disk space");
     case JobStep::WriteTemporaryFile:
         return QStringLiteral("writing the temporary file");
     case JobStep::Content:

@@ -40,6 +40,7 @@ enum class JobStep
     RecordChanged,      // the record is no longer the one the password was checked against
     DeriveKeys,         // the salt, the key derivation or the password check
     OpenTemporaryFile,  // making the temporary file beside the file
+    NoRoom,             // the restored content would not fit on the disk
     WriteTemporaryFile, // writing the new content to it
     Content,            // the content is not what the method reads: foreign, damaged, wrong key
     ReadBack,           // the temporary file did not read back as it was written

@@ -1,14 +1,6 @@
 #include "parallel_cipher_job.h"
 
-#include "engine/worker_tasks.h"
-#include "host/data_ops/secure_wipe.h"
-
-#include <QThread>
-#include <QThreadPool>
-
-#include <deque>
-#include <future>
-#include <memory>
+#include "engine/parallel_job.h"
 
 namespace virellock {
 
@@ -17,165 +9,65 @@ using dataops::kSealedChunkSize;
 
 namespace {
 
-// Chunks in flight per thread: enough to keep every core busy while the calling thread reads
-// and writes, few enough to bound memory (about 4 MiB per thread).
-constexpr int kChunksPerThread = 2;
-constexpr int kMaxChunksInFlight = 32;
-
-struct Chunk
-{
-    // One of the two is plain text: the input when sealing, the output when opening. Wiping
-    // both costs a small part of the cipher's time.
-    ~Chunk()
-    {
-        dataops::wipe(input);
-        dataops::wipe(output);
-    }
-
-    quint64 index = 0;
-    bool last = false;
-    QByteArray input;
-    QByteArray output;
-    qint64 writtenAt = -1;
-    std::future<bool> transformed;
-    std::future<bool> verified;
-};
-
-class CipherPipeline
+class CipherWork final : public PieceWork
 {
 public:
-    CipherPipeline(const CipherJob& job, const JobOptions& options)
-        : m_job(job), m_options(options), m_beforeVerify(options)
-    {
-        const int threads =
-            job.threads > 0 ? job.threads : std::max(1, QThread::idealThreadCount());
-        m_pool.setMaxThreadCount(threads);
-        m_maxInFlight = std::min(kMaxChunksInFlight, kChunksPerThread * threads);
-    }
+    CipherWork(const CipherJob& job, qint64 chunkCount) : m_job(job), m_chunkCount(chunkCount) {}
 
-    ~CipherPipeline()
-    {
-        // Workers hold references into the chunks: let them finish before anything goes.
-        m_pool.waitForDone();
-    }
+    qint64 inputSize() const override { return m_job.length; }
 
-    [[nodiscard]] JobResult run()
+    JobResult read(JobPiece& piece) override
     {
-        const std::optional<qint64> chunkCount = dataops::chunkCount(m_job.length, !m_job.encrypt);
-        if (!chunkCount)
-            return {JobOutcome::BadInput, JobStep::Content, QStringLiteral("no sealed chunk")};
-        qint64 done = 0;
-        for (quint64 index = 0; index < quint64(*chunkCount); ++index) {
-            if (m_options.progress && !m_options.progress(done, m_job.length))
-                return JobOutcome::Cancelled;
-            const bool last = index + 1 == quint64(*chunkCount);
-            const qint64 size = last ? m_job.length - done : fullInputSize();
-            auto chunk = std::make_unique<Chunk>();
-            chunk->index = index;
-            chunk->last = last;
-            chunk->input.resize(qsizetype(size));
-            if (size > 0) {
-                const qint64 read = m_job.source->read(chunk->input.data(), size);
-                if (read < 0)
-                    return {JobOutcome::SourceUnreadable, JobStep::ReadFile,
-                            m_job.source->errorString()};
-                // The length was measured when the file was opened: it has shrunk since.
-                if (read != size)
-                    return {JobOutcome::WriteFailed, JobStep::FileChanged,
-                            QStringLiteral("it ended %1 bytes early").arg(size - read)};
-            }
-            done += size;
-            Chunk* raw = chunk.get();
-            chunk->transformed = submitToPool(m_pool, [this, raw] { return transform(*raw); });
-            m_transforming.push_back(std::move(chunk));
-            while (int(m_transforming.size() + m_verifying.size()) > m_maxInFlight) {
-                if (JobResult retired = retireOne(); !retired.done())
-                    return retired;
-            }
+        piece.last = piece.index + 1 == quint64(m_chunkCount);
+        const qint64 size =
+            piece.last ? m_job.length - m_done : (m_job.encrypt ? kChunkSize : kSealedChunkSize);
+        piece.input.resize(qsizetype(size));
+        if (size > 0) {
+            const qint64 read = m_job.source->read(piece.input.data(), size);
+            if (read < 0)
+                return {JobOutcome::SourceUnreadable, JobStep::ReadFile,
+                        m_job.source->errorString()};
+            // The length was measured when the file was opened: it has shrunk since.
+            if (read != size)
+                return {JobOutcome::WriteFailed, JobStep::FileChanged,
+                        QStringLiteral("it ended %1 bytes early").arg(size - read)};
         }
-        while (!m_transforming.empty() || !m_verifying.empty()) {
-            if (JobResult retired = retireOne(); !retired.done())
-                return retired;
-        }
-        if (m_options.progress && !m_options.progress(done, m_job.length))
-            return JobOutcome::Cancelled;
+        m_done += size;
         return JobOutcome::Done;
+    }
+
+    bool transform(JobPiece& piece) const override
+    {
+        return m_job.encrypt
+                   ? m_job.cipher->seal(piece.index, piece.last, piece.input, piece.output)
+                   : m_job.cipher->open(piece.index, piece.last, piece.input, piece.output);
+    }
+
+    JobResult transformFailed(const JobPiece& piece) const override
+    {
+        if (m_job.encrypt)
+            return {JobOutcome::WriteFailed, JobStep::Content,
+                    QStringLiteral("chunk %1 could not be sealed").arg(piece.index)};
+        return {JobOutcome::BadInput, JobStep::Content,
+                QStringLiteral("chunk %1 failed authentication").arg(piece.index)};
+    }
+
+    // A sealed chunk must read back whole and carry the right tag over the ciphertext as it
+    // reads back: what decrypting will check first, at the cost of one HMAC and without
+    // deciphering again. Plain text must read back byte for byte as it was opened, which costs
+    // a comparison with what is still in memory.
+    bool verify(const JobPiece& piece, QByteArrayView readBack) const override
+    {
+        if (readBack.size() != piece.output.size())
+            return false;
+        return m_job.encrypt ? m_job.cipher->authentic(piece.index, piece.last, readBack)
+                             : readBack == piece.output;
     }
 
 private:
-    qint64 fullInputSize() const { return m_job.encrypt ? kChunkSize : kSealedChunkSize; }
-
-    [[nodiscard]] bool transform(Chunk& chunk) const
-    {
-        return m_job.encrypt
-                   ? m_job.cipher->seal(chunk.index, chunk.last, chunk.input, chunk.output)
-                   : m_job.cipher->open(chunk.index, chunk.last, chunk.input, chunk.output);
-    }
-
-    [[nodiscard]] bool verify(const Chunk& chunk) const
-    {
-        Q_ASSERT(m_job.writer && chunk.writtenAt >= 0);
-        // Plain text: what an opened chunk reads back as, what a sealed one reopens to.
-        QByteArray readBack(chunk.output.size(), Qt::Uninitialized);
-        const dataops::WipeAtScopeEnd wipeReadBack(readBack);
-        if (!m_job.writer->readAt(chunk.writtenAt, readBack.data(), readBack.size()))
-            return false;
-        if (!m_job.encrypt)
-            return readBack == chunk.output;
-        QByteArray reopened;
-        const dataops::WipeAtScopeEnd wipeReopened(reopened);
-        return m_job.cipher->open(chunk.index, chunk.last, readBack, reopened) &&
-               reopened == chunk.input;
-    }
-
-    // Waits for the oldest piece of work: writes a transformed chunk, or collects a check.
-    [[nodiscard]] JobResult retireOne()
-    {
-        if (!m_verifying.empty() &&
-            (m_transforming.empty() || m_verifying.front()->verified.wait_for(
-                                           std::chrono::seconds(0)) == std::future_status::ready)) {
-            const quint64 index = m_verifying.front()->index;
-            const bool good = m_verifying.front()->verified.get();
-            m_verifying.pop_front();
-            if (!good)
-                return {JobOutcome::WriteFailed, JobStep::ReadBack,
-                        QStringLiteral("chunk %1 did not read back as written").arg(index)};
-            return JobOutcome::Done;
-        }
-        std::unique_ptr<Chunk> chunk = std::move(m_transforming.front());
-        m_transforming.pop_front();
-        if (!chunk->transformed.get()) {
-            if (m_job.encrypt)
-                return {JobOutcome::WriteFailed, JobStep::Content,
-                        QStringLiteral("chunk %1 could not be sealed").arg(chunk->index)};
-            return {JobOutcome::BadInput, JobStep::Content,
-                    QStringLiteral("chunk %1 failed authentication").arg(chunk->index)};
-        }
-        if (!m_job.writer)
-            return JobOutcome::Done;
-        QIODevice& device = m_job.writer->device();
-        chunk->writtenAt = device.pos();
-        if (device.write(chunk->output) != chunk->output.size() || !m_job.writer->flush())
-            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
-                    m_job.writer->errorString()};
-        if (!m_options.verifyBeforeReplacing)
-            return JobOutcome::Done;
-        if (!m_beforeVerify.run(*m_job.writer))
-            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile,
-                    m_job.writer->errorString()};
-        Chunk* raw = chunk.get();
-        chunk->verified = submitToPool(m_pool, [this, raw] { return verify(*raw); });
-        m_verifying.push_back(std::move(chunk));
-        return JobOutcome::Done;
-    }
-
     const CipherJob& m_job;
-    const JobOptions& m_options;
-    QThreadPool m_pool;
-    BeforeVerifyOnce m_beforeVerify;
-    int m_maxInFlight = 2;
-    std::deque<std::unique_ptr<Chunk>> m_transforming;
-    std::deque<std::unique_ptr<Chunk>> m_verifying;
+    const qint64 m_chunkCount;
+    qint64 m_done = 0;
 };
 
 } // namespace
@@ -187,8 +79,13 @@ JobResult runCipherJob(const CipherJob& job, const JobOptions& options)
     Q_ASSERT(job.cipher && job.source && job.length >= 0);
     if (!job.cipher || !job.source || job.length < 0)
         return {JobOutcome::BadInput, JobStep::Content, QStringLiteral("incomplete job")};
-    CipherPipeline pipeline(job, options);
-    return pipeline.run();
+    const std::optional<qint64> chunkCount = dataops::chunkCount(job.length, !job.encrypt);
+    if (!chunkCount)
+        return {JobOutcome::BadInput, JobStep::Content, QStringLiteral("no sealed chunk")};
+    CipherWork work(job, *chunkCount);
+    JobOptions jobOptions = options;
+    jobOptions.threads = job.threads;
+    return runPieces(work, job.writer, jobOptions);
 }
 
 } // namespace virellock

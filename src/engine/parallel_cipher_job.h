@@ -8,11 +8,12 @@
 
 namespace virellock {
 
-// Seals or opens the chunks of a range of a file on all cores, writing the results in order.
-// Each chunk is read back from the temporary file as soon as it is written and checked on a
-// worker as well: a sealed chunk must open to the plain bytes it was made from, an opened
-// chunk must read back as the bytes it gave. Memory holds a few chunks per thread whatever the
-// file size. The output is the same whatever the number of threads.
+// Seals or opens the chunks of a range of a file on all cores, writing the results in order
+// (engine/parallel_job.h). Each chunk is read back from the temporary file as soon as it is
+// written and checked on a worker as well: a sealed chunk must be whole and carry its tag over
+// the ciphertext as it reads back, an opened chunk must read back as the bytes it gave. Memory
+// holds a few chunks per thread whatever the file size. The output is the same whatever the
+// number of threads.
 struct CipherJob
 {
     const dataops::ChunkCipher* cipher = nullptr;

@@ -1,7 +1,11 @@
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/zstd_stream.h"
+#include "host/file_format/zstd_frames.h"
 #include "support/test_bytes.h"
 
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <zstd.h>
@@ -14,6 +18,7 @@ using virellock::test::patternBytes;
 namespace {
 
 constexpr qsizetype MiB = 1 << 20;
+constexpr qsizetype F = kFrameContentSize;
 
 // Text-like data that compresses, unlike the random pattern.
 QByteArray textBytes(qsizetype size)
@@ -26,16 +31,34 @@ QByteArray textBytes(qsizetype size)
     return text;
 }
 
-QByteArray zstdFrame(const QByteArray& data, bool checksum)
+// One frame made by zstd directly, whatever its size; with the checksum and the content size
+// unless told otherwise, and zstd's own choice of window unless one is given.
+QByteArray zstdFrame(const QByteArray& data, bool checksum, bool contentSize = true,
+                     int windowLog = 0)
 {
     ZSTD_CCtx* context = ZSTD_createCCtx();
     ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, checksum ? 1 : 0);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, contentSize ? 1 : 0);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, windowLog);
     QByteArray frame(qsizetype(ZSTD_compressBound(std::size_t(data.size()))), '\0');
     const std::size_t size = ZSTD_compress2(context, frame.data(), std::size_t(frame.size()),
                                             data.constData(), std::size_t(data.size()));
     ZSTD_freeCCtx(context);
     frame.resize(ZSTD_isError(size) ? 0 : qsizetype(size));
     return frame;
+}
+
+// The frames of a compressed output, by the walk the file job uses.
+FrameSequence walk(const QByteArray& compressed)
+{
+    return walkFrames(
+        [&compressed](qint64 offset, char* data, qint64 size) {
+            if (offset < 0 || offset + size > compressed.size())
+                return false;
+            std::copy_n(compressed.constData() + offset, size, data);
+            return true;
+        },
+        compressed.size(), std::numeric_limits<qint64>::max());
 }
 
 } // namespace
@@ -50,15 +73,19 @@ private slots:
     void refusals_data();
     void refusals();
     void streamsInPieces();
-    void pledgedSizeMismatchFails();
+    void framesDeclareTheirContent_data();
+    void framesDeclareTheirContent();
+    void walkStopsAtTheLimit();
+    void zstdToolReadsTheOutput();
 };
 
 void TestCompression::roundTrip_data()
 {
     QTest::addColumn<QByteArray>("plain");
-    for (qsizetype size : {qsizetype(0), qsizetype(1), MiB - 1, MiB, MiB + 1, 5 * MiB + 3})
+    for (qsizetype size :
+         {qsizetype(0), qsizetype(1), MiB - 1, MiB, MiB + 1, 5 * MiB + 3, F - 1, F, 2 * F + 1})
         QTest::addRow("text %lld", static_cast<long long>(size)) << textBytes(size);
-    for (qsizetype size : {qsizetype(1), qsizetype(4097), 3 * MiB + 1})
+    for (qsizetype size : {qsizetype(1), qsizetype(4097), 3 * MiB + 1, F + 1})
         QTest::addRow("random %lld", static_cast<long long>(size)) << patternBytes(size, 11);
 }
 
@@ -79,6 +106,8 @@ void TestCompression::refusals_data()
 
     const QByteArray plain = textBytes(300000);
     const QByteArray frame = *CompressData(plain);
+    const QByteArray twoFrames = *CompressData(textBytes(F + 300000));
+    const qsizetype secondFrame = twoFrames.size() - frame.size();
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("random") << patternBytes(5000, 5);
     QTest::newRow("magic only") << frame.first(4);
@@ -90,6 +119,34 @@ void TestCompression::refusals_data()
     QTest::newRow("checksum damaged") << flipBit(frame, frame.size() - 2);
     QTest::newRow("body damaged") << flipBit(frame, frame.size() / 2);
     QTest::newRow("frame without checksum") << zstdFrame(plain, false);
+    QTest::newRow("frame without content size") << zstdFrame(plain, true, false);
+    // The file job reads one frame at a time into memory: no frame may hold more than a full one.
+    QTest::newRow("frame of more than 4 MiB") << zstdFrame(textBytes(F + 1), true);
+    // A frame of 3 MiB in a 2 MiB window (zstd's own choice at level 3), its window descriptor
+    // (the byte after the frame header descriptor) raised to 8 MiB, which still decodes the
+    // same: a reader caps the window at the writer's 4 MiB.
+    QByteArray wideWindow = zstdFrame(textBytes(3 * MiB), true, true, 21);
+    QCOMPARE(DecompressData(wideWindow), textBytes(3 * MiB));
+    wideWindow[5] = char(13 << 3); // exponent 13: 2^(10 + 13) bytes
+    QTest::newRow("window of 8 MiB") << wideWindow;
+    // An empty frame whose header names dictionary 7 (descriptor 0x25: single segment,
+    // checksum, a 1-byte dictionary ID), which no reader here has.
+    QTest::newRow("dictionary") << QByteArray::fromHex("28b52ffd25" // magic, descriptor
+                                                       "07"         // dictionary ID
+                                                       "00010000"   // content size, block
+                                                       "99e9d851"   // checksum
+    );
+    // Every frame but the last holds exactly 4 MiB, and the last holds less.
+    QTest::newRow("full frame at the end") << CompressData(textBytes(F))->chopped(13);
+    QTest::newRow("short frame first") << frame + twoFrames.first(secondFrame);
+    QTest::newRow("frames swapped into the wrong order")
+        << twoFrames.sliced(secondFrame) + twoFrames.first(secondFrame);
+    QTest::newRow("second frame cut") << twoFrames.chopped(1);
+    QTest::newRow("second frame missing") << twoFrames.first(secondFrame);
+    QTest::newRow("trailing byte after two frames") << twoFrames + '\0';
+    QTest::newRow("skippable frame between frames")
+        << twoFrames.first(secondFrame) + QByteArray::fromHex("502a4d180400000001020304") +
+               twoFrames.sliced(secondFrame);
     // Declares 18 bytes of content but holds none: zstd lets it pass when it comes in pieces.
     QTest::newRow("declared size not met")
         << QByteArray::fromHex("28b52ffd2412010000") + QByteArray::fromHex("99e9d851");
@@ -115,10 +172,12 @@ void TestCompression::refusals()
 
 void TestCompression::streamsInPieces()
 {
-    const QByteArray plain = textBytes(3 * MiB + 17);
+    // Two frames, the second of 17 bytes.
+    const QByteArray plain = textBytes(F + 17);
     const QByteArray frame = *CompressData(plain);
-    // Any valid frame of ours with a checksum reads back, whoever cut it into pieces.
-    QCOMPARE(DecompressData(zstdFrame(plain, true)), plain);
+    // Any frame by the rules reads back, whoever made it: zstd's own window and a checksum.
+    const QByteArray shortText = textBytes(3 * MiB + 17);
+    QCOMPARE(DecompressData(zstdFrame(shortText, true)), shortText);
 
     for (qsizetype pieceSize : {qsizetype(1), qsizetype(5), qsizetype(65536)}) {
         const auto stream = makeDecompressStream();
@@ -135,13 +194,95 @@ void TestCompression::streamsInPieces()
     }
 }
 
-void TestCompression::pledgedSizeMismatchFails()
+void TestCompression::framesDeclareTheirContent_data()
 {
-    const auto stream = makeCompressStream(100);
-    QVERIFY(stream);
-    const ByteSink sink = [](QByteArrayView) { return true; };
-    const bool ok = stream->update(QByteArray(50, 'x'), sink) && stream->finish(sink);
-    QVERIFY(!ok);
+    QTest::addColumn<QByteArray>("plain");
+    QTest::addColumn<qint64>("frames");
+    QTest::newRow("empty") << QByteArray() << qint64(1);
+    QTest::newRow("one byte short of a frame") << textBytes(F - 1) << qint64(1);
+    // A multiple of the frame size ends with an empty frame, as the cipher output ends with an
+    // empty chunk.
+    QTest::newRow("one frame exactly") << textBytes(F) << qint64(2);
+    QTest::newRow("two frames and a byte") << patternBytes(2 * F + 1, 3) << qint64(3);
+}
+
+// Each frame's header declares exactly the content it holds: full frames, then a short last
+// one, and the sum is the plain text's size.
+void TestCompression::framesDeclareTheirContent()
+{
+    QFETCH(QByteArray, plain);
+    QFETCH(qint64, frames);
+    const auto compressed = CompressData(plain);
+    QVERIFY(compressed);
+    QCOMPARE(frameCount(plain.size()), frames);
+    const FrameSequence sequence = walk(*compressed);
+    QCOMPARE(sequence.status, FrameSequence::Good);
+    QCOMPARE(sequence.frames, frames);
+    QCOMPARE(sequence.contentSize, qint64(plain.size()));
+    // The frames one by one, as zstd itself sees them.
+    qsizetype at = 0;
+    for (qint64 index = 0; index < frames; ++index) {
+        const QByteArrayView rest = QByteArrayView(*compressed).sliced(at);
+        const std::size_t size =
+            ZSTD_findFrameCompressedSize(rest.data(), std::size_t(rest.size()));
+        QVERIFY(!ZSTD_isError(size));
+        const qint64 expected = index + 1 == frames ? plain.size() % F : F;
+        QCOMPARE(qint64(ZSTD_getFrameContentSize(rest.data(), size)), expected);
+        at += qsizetype(size);
+    }
+    QCOMPARE(at, compressed->size());
+}
+
+// The walk stops once the declared content passes the limit, and says so, without reading
+// further: a few bytes that declare gigabytes cost a few reads.
+void TestCompression::walkStopsAtTheLimit()
+{
+    const QByteArray compressed = *CompressData(textBytes(3 * F + 5));
+    qint64 lastRead = 0;
+    const ReadAt read = [&](qint64 offset, char* data, qint64 size) {
+        lastRead = std::max(lastRead, offset + size);
+        std::copy_n(compressed.constData() + offset, size, data);
+        return true;
+    };
+    QCOMPARE(walkFrames(read, compressed.size(), 3 * F + 5).status, FrameSequence::Good);
+    QCOMPARE(lastRead, qint64(compressed.size()));
+    lastRead = 0;
+    const FrameSequence limited = walkFrames(read, compressed.size(), 2 * F - 1);
+    QCOMPARE(limited.status, FrameSequence::TooLarge);
+    QCOMPARE(limited.frames, qint64(2));
+    // It read into the second frame (its block headers), and nothing after it.
+    const auto frameSize = [&compressed](qsizetype at) {
+        return qsizetype(ZSTD_findFrameCompressedSize(compressed.constData() + at,
+                                                      std::size_t(compressed.size() - at)));
+    };
+    const qsizetype firstEnd = frameSize(0);
+    QVERIFY(lastRead > firstEnd);
+    QVERIFY(lastRead <= firstEnd + frameSize(firstEnd));
+}
+
+// The output is one zstd stream for zstd's own command-line tool, frames and all.
+void TestCompression::zstdToolReadsTheOutput()
+{
+    const QString zstd = QStandardPaths::findExecutable(QStringLiteral("zstd"));
+    if (zstd.isEmpty())
+        QSKIP("the zstd command-line tool is not installed (apt-get install zstd)");
+    const QByteArray plain = textBytes(2 * F + 12345) + patternBytes(F / 2, 4);
+    const auto compressed = CompressData(plain);
+    QVERIFY(compressed);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("out.zst"));
+    {
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QCOMPARE(out.write(*compressed), compressed->size());
+    }
+    QProcess process;
+    process.start(zstd, {QStringLiteral("-d"), QStringLiteral("-c"), QStringLiteral("-q"), file});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process.readAllStandardOutput() == plain);
 }
 
 QTEST_GUILESS_MAIN(TestCompression)

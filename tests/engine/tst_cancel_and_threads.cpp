@@ -3,6 +3,8 @@
 #include "engine/encrypt_command.h"
 #include "engine/encrypted_file.h"
 #include "engine/parallel_cipher_job.h"
+#include "engine/parallel_frame_job.h"
+#include "host/data_ops/data_ops.h"
 #include "host/data_ops/key_derivation.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
@@ -20,6 +22,16 @@ namespace {
 constexpr qsizetype MiB = 1 << 20;
 const QString kPassword = QStringLiteral("cancel me");
 
+// Text that compresses, then random bytes that do not: frames of both kinds.
+QByteArray textAndRandom(qsizetype size)
+{
+    QByteArray text;
+    for (int line = 0; text.size() < size / 2; ++line)
+        text += "line " + QByteArray::number(line) + " of frames 帧\n";
+    text.truncate(size / 2);
+    return text + patternBytes(size - text.size(), 12);
+}
+
 } // namespace
 
 class TestCancelAndThreads : public QObject
@@ -30,9 +42,12 @@ private slots:
     void init();
     void cancelLeavesTheFile_data();
     void cancelLeavesTheFile();
-    void cancelWhileChecking();
+    void cancelAtTheEnd_data();
+    void cancelAtTheEnd();
     void threadsDoNotChangeTheOutput_data();
     void threadsDoNotChangeTheOutput();
+    void threadsDoNotChangeTheFrames_data();
+    void threadsDoNotChangeTheFrames();
     void rewriteWithThreads_data();
     void rewriteWithThreads();
 
@@ -94,24 +109,46 @@ void TestCancelAndThreads::cancelLeavesTheFile()
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("large.bin")});
 }
 
-// The MD5 method reads its whole output back after writing it; Cancel works there too.
-void TestCancelAndThreads::cancelWhileChecking()
+void TestCancelAndThreads::cancelAtTheEnd_data()
 {
+    cancelLeavesTheFile_data();
+}
+
+// Cancelled at the last moment, once every piece has been written and read back and before the
+// file is replaced: silence, and the file as it was.
+void TestCancelAndThreads::cancelAtTheEnd()
+{
+    QFETCH(int, method);
+    QFETCH(bool, decrypting);
     const QString file = m_dir->filePath(QStringLiteral("large.bin"));
     const QByteArray plain = patternBytes(6 * MiB, 8);
     QVERIFY(writeFile(file, plain));
+    if (decrypting) {
+        ScriptedHostServices encryptHost;
+        encryptHost.chosenFiles = {file};
+        runEncryptCommand(encryptInputs(method, kPassword), encryptHost);
+        QCOMPARE(encryptHost.messages.first().style, MessageStyle::Information);
+    }
+    const QByteArray before = readFile(file);
+
     ScriptedHostServices host;
     host.chosenFiles = {file};
-    int completeReports = 0;
+    host.answers = {Answer::Yes};
+    host.typedTexts = {kPassword};
+    bool cancelledAtTheEnd = false;
     JobOptions options;
-    options.progress = [&completeReports](qint64 done, qint64 total) {
-        // The first report of all bytes done ends the writing; the next ones come from the check.
-        return done < total || ++completeReports < 2;
+    options.progress = [&cancelledAtTheEnd](qint64 done, qint64 total) {
+        cancelledAtTheEnd = done == total;
+        return !cancelledAtTheEnd;
     };
-    runEncryptCommand(encryptInputs(4, kPassword), host, options);
-    QCOMPARE(completeReports, 2);
-    QVERIFY(host.messages.isEmpty());
-    QVERIFY(readFile(file) == plain);
+    if (decrypting)
+        runDecryptCommand(decryptInputs(method), host, options);
+    else
+        runEncryptCommand(encryptInputs(method, kPassword), host, options);
+    QVERIFY(cancelledAtTheEnd);
+    // Only the decrypt command's question; no outcome is reported.
+    QCOMPARE(host.messages.size(), decrypting ? 1 : 0);
+    QVERIFY(readFile(file) == before);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("large.bin")});
 }
 
@@ -169,6 +206,47 @@ void TestCancelAndThreads::threadsDoNotChangeTheOutput()
     }
 }
 
+void TestCancelAndThreads::threadsDoNotChangeTheFrames_data()
+{
+    QTest::addColumn<QByteArray>("plain");
+    const qsizetype F = dataops::kFrameContentSize;
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("one frame exactly, then an empty one") << textAndRandom(F);
+    QTest::newRow("two frames and a part") << textAndRandom(2 * F + 77);
+}
+
+// The file job compresses its frames on any number of threads into the same bytes as
+// CompressData, one frame after another, and decompresses them back.
+void TestCancelAndThreads::threadsDoNotChangeTheFrames()
+{
+    QFETCH(QByteArray, plain);
+    const std::optional<QByteArray> expected = CompressData(plain);
+    QVERIFY(expected);
+    const QString plainFile = m_dir->filePath(QStringLiteral("plain"));
+    const QString compressedFile = m_dir->filePath(QStringLiteral("compressed"));
+    QVERIFY(writeFile(plainFile, plain));
+    QVERIFY(writeFile(compressedFile, *expected));
+    for (int threads : {1, 2, 5}) {
+        for (bool compress : {true, false}) {
+            const QString target = m_dir->filePath(QStringLiteral("out"));
+            QFile input(compress ? plainFile : compressedFile);
+            QVERIFY(input.open(QIODevice::ReadOnly));
+            AtomicFileWriter writer(target);
+            QVERIFY(writer.open());
+            FrameJob job;
+            job.compress = compress;
+            job.source = &input;
+            job.length = input.size();
+            job.writer = &writer;
+            JobOptions options;
+            options.threads = threads;
+            QCOMPARE(runFrameJob(job, options), JobOutcome::Done);
+            QVERIFY(writer.commit());
+            QVERIFY(readFile(target) == (compress ? *expected : plain));
+        }
+    }
+}
+
 void TestCancelAndThreads::rewriteWithThreads_data()
 {
     QTest::addColumn<int>("method");
@@ -177,41 +255,51 @@ void TestCancelAndThreads::rewriteWithThreads_data()
     QTest::addColumn<QByteArray>("plain");
     const QByteArray random = patternBytes(9 * MiB + 5, 9);
     const QByteArray zeros(9 * MiB, '\0');
-    for (int method : {0, 1}) {
+    const char* names[] = {"DES", "RC4", "", "", "MD5"};
+    for (int method : {0, 1, 4}) {
         for (bool encrypt : {true, false}) {
             for (int threads : {1, 2, 8}) {
-                const char* cipher = method == 0 ? "DES" : "RC4";
                 const char* command = encrypt ? "encrypt" : "decrypt";
-                QTest::addRow("%s %s, %d threads, random", cipher, command, threads)
+                QTest::addRow("%s %s, %d threads, random", names[method], command, threads)
                     << method << encrypt << threads << random;
-                QTest::addRow("%s %s, %d threads, zeros", cipher, command, threads)
+                QTest::addRow("%s %s, %d threads, zeros", names[method], command, threads)
                     << method << encrypt << threads << zeros;
             }
         }
     }
 }
 
-// Files of several chunks rewritten in place with chunks checked on other threads while the
-// next ones are written: the result has exactly the size its format says, and round-trips.
+// Files of several chunks or frames rewritten in place with pieces checked on other threads
+// while the next ones are written: the result has exactly the size its format says, and
+// round-trips.
 void TestCancelAndThreads::rewriteWithThreads()
 {
     QFETCH(int, method);
     QFETCH(bool, encrypt);
     QFETCH(int, threads);
     QFETCH(QByteArray, plain);
-    const auto algorithm = *cipherOf(Method(method));
     const QString file = m_dir->filePath(QStringLiteral("file.bin"));
     QVERIFY(writeFile(file, plain));
     JobOptions options;
     options.threads = threads;
 
-    if (encrypt) {
-        QCOMPARE(encryptFile(file, method, kPassword, QString(), options), JobOutcome::Done);
-        QCOMPARE(QFileInfo(file).size(), dataops::sealedSize(algorithm, plain.size()));
-        QCOMPARE(decryptStandardFile(file, algorithm, kPassword), JobOutcome::Done);
+    QCOMPARE(encryptFile(file, method, kPassword, QString(), encrypt ? options : JobOptions()),
+             JobOutcome::Done);
+    if (const std::optional<dataops::CipherAlgorithm> algorithm = cipherOf(Method(method))) {
+        QCOMPARE(QFileInfo(file).size(), dataops::sealedSize(*algorithm, plain.size()));
+        QCOMPARE(decryptStandardFile(file, *algorithm, kPassword, encrypt ? JobOptions() : options),
+                 JobOutcome::Done);
     } else {
-        QCOMPARE(encryptFile(file, method, kPassword, QString()), JobOutcome::Done);
-        QCOMPARE(decryptStandardFile(file, algorithm, kPassword, options), JobOutcome::Done);
+        const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
+        QVERIFY(record);
+        // The payload is what CompressData makes of the plain text.
+        QFile encrypted(file);
+        QVERIFY(encrypted.open(QIODevice::ReadOnly) && encrypted.seek(record->payload.offset));
+        QVERIFY(encrypted.readAll() == CompressData(plain));
+        encrypted.close();
+        QCOMPARE(restoreEnhancedFile(file, Method(method), *record, kPassword,
+                                     encrypt ? JobOptions() : options),
+                 JobOutcome::Done);
     }
     QCOMPARE(QFileInfo(file).size(), plain.size());
     QVERIFY(readFile(file) == plain);

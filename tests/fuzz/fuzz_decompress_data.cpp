@@ -1,9 +1,11 @@
-// DecompressData on any bytes, checked against the decompress stream fed in small pieces, and
-// every accepted output against a compress-decompress round trip.
+// DecompressData on any bytes, checked against the decompress stream fed in small pieces and
+// against zstd's own view of the frames, and every accepted output against a
+// compress-decompress round trip.
 
 #include "fuzz_check.h"
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/zstd_stream.h"
+#include "host/file_format/zstd_frames.h"
 
 #define ZSTD_STATIC_LINKING_ONLY // for ZSTD_getFrameHeader()
 #include <zstd.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 using namespace virellock;
 
@@ -75,13 +78,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     FUZZ_CHECK(*whole == streamed.output);
 
-    // What is accepted is exactly one frame with a checksum, as zstd itself reads it.
-    FUZZ_CHECK(ZSTD_findFrameCompressedSize(data, size) == size);
-    ZSTD_frameHeader header{};
-    FUZZ_CHECK(ZSTD_getFrameHeader(&header, data, size) == 0);
-    FUZZ_CHECK(header.frameType == ZSTD_frame && header.checksumFlag);
-    FUZZ_CHECK(header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN ||
-               header.frameContentSize == quint64(whole->size()));
+    // What is accepted is a sequence of frames by the rules, as zstd itself reads them: each
+    // with its checksum and its content size, full ones but the last, declaring in all exactly
+    // what came out.
+    const dataops::FrameSequence sequence = dataops::walkFrames(
+        [input](qint64 offset, char* out, qint64 length) {
+            std::copy_n(input.data() + offset, length, out);
+            return true;
+        },
+        input.size(), std::numeric_limits<qint64>::max());
+    FUZZ_CHECK(sequence.status == dataops::FrameSequence::Good);
+    FUZZ_CHECK(sequence.contentSize == whole->size());
+    std::size_t at = 0;
+    for (qint64 frame = 0; frame < sequence.frames; ++frame) {
+        const std::size_t frameSize = ZSTD_findFrameCompressedSize(data + at, size - at);
+        FUZZ_CHECK(!ZSTD_isError(frameSize));
+        ZSTD_frameHeader header{};
+        FUZZ_CHECK(ZSTD_getFrameHeader(&header, data + at, size - at) == 0);
+        FUZZ_CHECK(header.frameType == ZSTD_frame && header.checksumFlag);
+        const bool last = frame + 1 == sequence.frames;
+        FUZZ_CHECK(last ? header.frameContentSize < quint64(dataops::kFrameContentSize)
+                        : header.frameContentSize == quint64(dataops::kFrameContentSize));
+        at += frameSize;
+    }
+    FUZZ_CHECK(at == size);
 
     if (whole->size() <= kMaxRoundTrip) {
         const std::optional<QByteArray> compressed = CompressData(*whole);

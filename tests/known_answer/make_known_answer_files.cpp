@@ -30,6 +30,7 @@ namespace {
 using Bytes = std::string;
 
 constexpr std::size_t kChunkSize = std::size_t(1) << 20;
+constexpr std::size_t kFrameContentSize = std::size_t(4) << 20;
 constexpr std::size_t kSaltSize = 16;
 constexpr std::size_t kRc4Drop = 3072;
 constexpr unsigned char kDesSelector = 1;
@@ -209,24 +210,34 @@ Bytes cipherOutput(const Crypto& crypto, unsigned char selector, std::string_vie
     return out;
 }
 
-// One zstd frame at level 3 with the content size in its header and the content checksum, made
-// in one call. The program compresses as a stream on worker threads, so a compressible text may
-// come out as other (equally valid) bytes there; these short texts are stored as a raw block
-// either way, and their frames do not depend on the zstd release.
-Bytes zstdFrame(std::string_view plain)
+// The compressed output: the plain text cut into pieces of exactly 4 MiB, the last one shorter
+// (possibly empty), each made into one zstd frame at level 3 with a window of 2^22 bytes, the
+// content size in its header and the content checksum, in one call per frame; the frames back
+// to back. The program compresses its frames on worker threads, so a compressible text could
+// come out as other (equally valid) bytes from another zstd release; the texts here are either
+// too short to compress or random, which zstd stores as raw blocks, so their frames do not
+// depend on the zstd release.
+Bytes zstdFrames(std::string_view plain)
 {
     ZSTD_CCtx* context = ZSTD_createCCtx();
     if (!context || ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 3)) ||
+        ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, 22)) ||
         ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, 1)) ||
         ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1)))
         fail("zstd set-up");
-    Bytes out(ZSTD_compressBound(plain.size()), '\0');
-    const std::size_t written =
-        ZSTD_compress2(context, out.data(), out.size(), plain.data(), plain.size());
+    const std::size_t frames = plain.size() / kFrameContentSize + 1;
+    Bytes out;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::string_view content =
+            plain.substr(i * kFrameContentSize, i + 1 == frames ? Bytes::npos : kFrameContentSize);
+        Bytes frame(ZSTD_compressBound(content.size()), '\0');
+        const std::size_t written =
+            ZSTD_compress2(context, frame.data(), frame.size(), content.data(), content.size());
+        if (ZSTD_isError(written))
+            fail("ZSTD_compress2");
+        out += frame.substr(0, written);
+    }
     ZSTD_freeCCtx(context);
-    if (ZSTD_isError(written))
-        fail("ZSTD_compress2");
-    out.resize(written);
     return out;
 }
 
@@ -265,6 +276,20 @@ Bytes linesText(std::size_t size)
     return text.substr(0, size);
 }
 
+// Bytes that no compressor shrinks, the same on every run: xorshift64* from a fixed seed.
+Bytes randomBytes(std::size_t size)
+{
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    Bytes bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        state ^= state >> 12;
+        state ^= state << 25;
+        state ^= state >> 27;
+        bytes[i] = static_cast<char>((state * 0x2545F4914F6CDD1Du) >> 56);
+    }
+    return bytes;
+}
+
 struct Password
 {
     std::string typed; // as the user types it, and as the manifest gives it
@@ -294,7 +319,7 @@ Bytes methodOutput(const Crypto& crypto, const Output& output, int number)
     const std::string_view plain = output.plain->bytes;
     // Methods 0 and 2 use DES, 1 and 3 RC4; method 4 only compresses.
     const unsigned char selector = output.method % 2 == 0 ? kDesSelector : kRc4Selector;
-    const Bytes payload = output.method == 4 ? zstdFrame(plain)
+    const Bytes payload = output.method == 4 ? zstdFrames(plain)
                                              : cipherOutput(crypto, selector, password,
                                                             fixedSalt("salt/" + id), plain);
     if (output.method < 2)
@@ -365,6 +390,9 @@ int main(int argc, char* argv[])
     // plus a few bytes.
     const Plain oneMiB{"plain-1mib.txt", linesText(kChunkSize)};
     const Plain oneMiBAndFive{"plain-1mib-and-5.txt", linesText(kChunkSize + 5)};
+    // Exactly one full zstd frame's content, so the compressed output is a full frame and an
+    // empty last one.
+    const Plain fourMiB{"plain-4mib.bin", randomBytes(kFrameContentSize)};
 
     const std::vector<Output> outputs = {
         {"des-standard-small.bin", 0, &sesame, "", &small},
@@ -381,10 +409,11 @@ int main(int argc, char* argv[])
         {"rc4-standard-1mib.bin", 1, &sesame, "", &oneMiB},
         {"des-standard-1mib-and-5.bin", 0, &cafe, "", &oneMiBAndFive},
         {"rc4-standard-1mib-and-5.bin", 1, &cafe, "", &oneMiBAndFive},
+        {"md5-enhanced-4mib.bin", 4, &sesame, "两帧", &fourMiB},
     };
 
     const Crypto crypto;
-    for (const Plain* plain : {&small, &empty, &oneMiB, &oneMiBAndFive})
+    for (const Plain* plain : {&small, &empty, &oneMiB, &oneMiBAndFive, &fourMiB})
         writeFile(folder / plain->file, plain->bytes);
     std::string manifest = "[\n";
     for (std::size_t i = 0; i < outputs.size(); ++i) {

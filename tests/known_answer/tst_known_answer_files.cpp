@@ -193,6 +193,18 @@ void TestKnownAnswerFiles::refusesChanges_data()
     row("md5 zstd checksum", md5, -1, 0x01, 0, restore);
     row("md5 byte appended", md5, 0, 0, 1, RefusedBy::Record);
     row("md5 last byte removed", md5, 0, 0, -1, RefusedBy::Record);
+
+    // Two frames: a full one of 4 MiB (its content size in 4 bytes from offset 83) and the
+    // empty last one (its content size at 13 bytes from the end). A frame that declares more
+    // than 4 MiB, less than it holds, or content where there is none is refused, and so is a
+    // damaged checksum of either frame.
+    const char* twoFrames = "md5-enhanced-4mib.bin";
+    row("md5 two frames first declares more than 4 MiB", twoFrames, 83, 0x01, 0, restore);
+    row("md5 two frames first declares less", twoFrames, 85, 0x40, 0, restore);
+    row("md5 two frames first raw block", twoFrames, 100, 0x01, 0, restore);
+    row("md5 two frames first checksum", twoFrames, -14, 0x01, 0, restore);
+    row("md5 two frames last declares content", twoFrames, -8, 0x01, 0, restore);
+    row("md5 two frames last checksum", twoFrames, -1, 0x01, 0, restore);
 }
 
 void TestKnownAnswerFiles::refusesChanges()

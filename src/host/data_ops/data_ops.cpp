@@ -1,24 +1,12 @@
 #include "data_ops.h"
 
 #include "host/file_format/chunk_cipher.h"
+#include "host/file_format/zstd_frames.h"
 #include "key_derivation.h"
-#include "zstd_stream.h"
 
 namespace virellock {
 
 using namespace dataops;
-
-namespace {
-
-std::optional<QByteArray> runAll(const std::unique_ptr<StreamTransform>& transform,
-                                 QByteArrayView data)
-{
-    if (!transform)
-        return std::nullopt;
-    return transformAll(*transform, data);
-}
-
-} // namespace
 
 // The whole byte set is in memory, so the chunks are sealed and opened one after another on
 // this thread; files go through the engine's parallel job, which writes the same bytes.
@@ -50,14 +38,16 @@ std::optional<QByteArray> DecryptData(QByteArrayView data, QStringView password,
     return plain;
 }
 
+// Frames one after another on this thread, as for the ciphers above; files compress and
+// decompress their frames on all cores, with the same bytes.
 std::optional<QByteArray> CompressData(QByteArrayView data)
 {
-    return runAll(makeCompressStream(data.size()), data);
+    return compressFrames(data);
 }
 
 std::optional<QByteArray> DecompressData(QByteArrayView data)
 {
-    return runAll(makeDecompressStream(), data);
+    return decompressFrames(data);
 }
 
 } // namespace virellock

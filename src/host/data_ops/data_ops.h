@@ -2,8 +2,8 @@
 
 // The four data operations on whole byte sets. Each returns nothing on failure, which is
 // distinct from an empty result: an empty plain text that decrypts correctly is a success.
-// Files go through the engine's parallel cipher job and the stream transforms in
-// zstd_stream.h instead, so that memory does not grow with the data.
+// Files go through the engine's parallel jobs instead, so that memory does not grow with the
+// data; they write the same bytes.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -21,9 +21,10 @@ namespace virellock {
 [[nodiscard]] std::optional<QByteArray> DecryptData(QByteArrayView data, QStringView password,
                                                     int algorithm);
 
+// A sequence of zstd frames of 4 MiB of content each (host/file_format/zstd_frames.h).
 [[nodiscard]] std::optional<QByteArray> CompressData(QByteArrayView data);
 
-// Fails for anything but exactly one frame made by CompressData().
+// Fails for anything but a sequence of frames by the rules CompressData() writes to.
 [[nodiscard]] std::optional<QByteArray> DecompressData(QByteArrayView data);
 
 } // namespace virellock

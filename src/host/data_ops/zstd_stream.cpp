@@ -1,10 +1,9 @@
 #include "zstd_stream.h"
 
+#include "host/file_format/zstd_frames.h"
 #include "secure_wipe.h"
 
-#include <QThread>
-
-// For ZSTD_getFrameHeader(), exported by every libzstd 1.5.
+// For ZSTD_FRAMEHEADERSIZE_MAX.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
@@ -17,59 +16,10 @@ namespace {
 
 struct ZstdDeleter
 {
-    void operator()(ZSTD_CCtx* p) const { ZSTD_freeCCtx(p); }
     void operator()(ZSTD_DCtx* p) const { ZSTD_freeDCtx(p); }
 };
 
 template <typename T> using ZstdPtr = std::unique_ptr<T, ZstdDeleter>;
-
-class CompressStream final : public StreamTransform
-{
-public:
-    explicit CompressStream(ZstdPtr<ZSTD_CCtx> context)
-        : m_context(std::move(context)), m_buffer(qsizetype(ZSTD_CStreamOutSize()), '\0')
-    {}
-
-    bool update(QByteArrayView input, const ByteSink& sink) override
-    {
-        return !m_finished && run(input, ZSTD_e_continue, sink);
-    }
-
-    bool finish(const ByteSink& sink) override
-    {
-        if (m_finished)
-            return false;
-        m_finished = true;
-        return run({}, ZSTD_e_end, sink);
-    }
-
-private:
-    bool run(QByteArrayView input, ZSTD_EndDirective mode, const ByteSink& sink)
-    {
-        ZSTD_inBuffer in{input.data(), static_cast<std::size_t>(input.size()), 0};
-        for (;;) {
-            ZSTD_outBuffer out{m_buffer.data(), static_cast<std::size_t>(m_buffer.size()), 0};
-            const std::size_t remaining = ZSTD_compressStream2(m_context.get(), &out, &in, mode);
-            if (ZSTD_isError(remaining))
-                return fail();
-            if (out.pos && !sink(QByteArrayView(m_buffer).first(qsizetype(out.pos))))
-                return fail();
-            const bool done = mode == ZSTD_e_end ? remaining == 0 : in.pos == in.size;
-            if (done)
-                return true;
-        }
-    }
-
-    bool fail()
-    {
-        m_finished = true;
-        return false;
-    }
-
-    ZstdPtr<ZSTD_CCtx> m_context;
-    QByteArray m_buffer;
-    bool m_finished = false;
-};
 
 class DecompressStream final : public StreamTransform
 {
@@ -82,67 +32,78 @@ public:
 
     bool update(QByteArrayView input, const ByteSink& sink) override
     {
-        if (m_failed)
-            return false;
-        if (!m_headerChecked) {
-            // Look at the frame header before decoding anything: our frames always carry a
-            // checksum, so one without it, or a skippable frame, is not ours.
-            const qsizetype take =
-                std::min(input.size(), qsizetype(ZSTD_FRAMEHEADERSIZE_MAX) - m_header.size());
-            m_header.append(input.first(take));
-            input = input.sliced(take);
-            ZSTD_frameHeader header{};
-            const std::size_t needed =
-                ZSTD_getFrameHeader(&header, m_header.constData(), std::size_t(m_header.size()));
-            if (ZSTD_isError(needed))
+        while (!m_failed && !input.isEmpty()) {
+            if (m_inFrame) {
+                input = decompress(input, sink);
+                continue;
+            }
+            if (m_sawLast)
+                return fail(); // bytes after the last frame
+            // Look at each frame's header before decoding anything of it: a frame that breaks
+            // the rules (zstd_frames.h) is not ours. zstd says how many bytes it needs.
+            FrameHeader header = readFrameHeader(m_header);
+            while (header.status == FrameHeader::NeedMore && !input.isEmpty()) {
+                const qsizetype take =
+                    std::min(input.size(), qsizetype(header.headerSize) - m_header.size());
+                m_header.append(input.first(take));
+                input = input.sliced(take);
+                header = readFrameHeader(m_header);
+            }
+            if (header.status == FrameHeader::NeedMore)
+                break;
+            if (header.status == FrameHeader::Refused)
                 return fail();
-            if (needed > 0)
-                return true;
-            if (header.frameType != ZSTD_frame || !header.checksumFlag)
+            m_inFrame = true;
+            m_declaredSize = header.contentSize;
+            m_produced = 0;
+            // Exactly the header: no frame ends within it.
+            const QByteArray start = std::exchange(m_header, {});
+            if (!decompress(start, sink).isEmpty())
                 return fail();
-            m_headerChecked = true;
-            m_declaredSize = header.frameContentSize;
-            if (!decompress(std::exchange(m_header, {}), sink))
-                return false;
         }
-        return decompress(input, sink);
+        return !m_failed;
     }
 
     // Everything was handed to the sink as it was decoded; nothing is held back.
     bool finish(const ByteSink&) override
     {
-        const bool complete = !m_failed && m_headerChecked && m_frameDone;
+        const bool complete = !m_failed && m_sawLast && !m_inFrame && m_header.isEmpty();
         m_failed = true; // nothing may follow finish()
         return complete;
     }
 
 private:
-    bool decompress(QByteArrayView input, const ByteSink& sink)
+    // Feeds input to the frame being decoded; returns what follows the frame's end, if it ends.
+    QByteArrayView decompress(QByteArrayView input, const ByteSink& sink)
     {
-        if (input.isEmpty())
-            return true;
-        if (m_frameDone)
-            return fail(); // bytes after the frame
         ZSTD_inBuffer in{input.data(), static_cast<std::size_t>(input.size()), 0};
         bool outputFull = false;
         while (in.pos < in.size || outputFull) {
             ZSTD_outBuffer out{m_buffer.data(), static_cast<std::size_t>(m_buffer.size()), 0};
             const std::size_t hint = ZSTD_decompressStream(m_context.get(), &out, &in);
-            if (ZSTD_isError(hint))
-                return fail();
-            if (out.pos && !sink(QByteArrayView(m_buffer).first(qsizetype(out.pos))))
-                return fail();
-            m_produced += out.pos;
+            m_produced += qint64(out.pos);
+            if (ZSTD_isError(hint) || m_produced > m_declaredSize) {
+                fail();
+                return {};
+            }
+            if (out.pos && !sink(QByteArrayView(m_buffer).first(qsizetype(out.pos)))) {
+                fail();
+                return {};
+            }
             outputFull = out.pos == out.size;
             if (hint == 0) {
                 // zstd does not always hold a frame to the size its header declares.
-                if (m_declaredSize != ZSTD_CONTENTSIZE_UNKNOWN && m_produced != m_declaredSize)
-                    return fail();
-                m_frameDone = true;
-                return in.pos == in.size || fail();
+                if (m_produced != m_declaredSize) {
+                    fail();
+                    return {};
+                }
+                m_inFrame = false;
+                // A full frame is never the last; one less than full always is.
+                m_sawLast = m_declaredSize < kFrameContentSize;
+                return input.sliced(qsizetype(in.pos));
             }
         }
-        return true;
+        return {};
     }
 
     bool fail()
@@ -154,39 +115,20 @@ private:
     ZstdPtr<ZSTD_DCtx> m_context;
     QByteArray m_buffer;
     QByteArray m_header;
-    unsigned long long m_declaredSize = ZSTD_CONTENTSIZE_UNKNOWN;
-    unsigned long long m_produced = 0;
-    bool m_headerChecked = false;
-    bool m_frameDone = false;
+    qint64 m_declaredSize = 0;
+    qint64 m_produced = 0;
+    bool m_inFrame = false;
+    bool m_sawLast = false;
     bool m_failed = false;
 };
 
 } // namespace
 
-std::unique_ptr<StreamTransform> makeCompressStream(std::optional<qint64> pledgedSize)
-{
-    ZstdPtr<ZSTD_CCtx> context(ZSTD_createCCtx());
-    if (!context)
-        return nullptr;
-    const int workers = std::max(1, QThread::idealThreadCount());
-    auto set = [&](ZSTD_cParameter parameter, int value) {
-        return !ZSTD_isError(ZSTD_CCtx_setParameter(context.get(), parameter, value));
-    };
-    if (!set(ZSTD_c_compressionLevel, kCompressionLevel) || !set(ZSTD_c_checksumFlag, 1) ||
-        !set(ZSTD_c_contentSizeFlag, 1))
-        return nullptr;
-    // A zstd built without threads refuses workers; it then compresses on the calling thread.
-    set(ZSTD_c_nbWorkers, workers);
-    if (pledgedSize && (*pledgedSize < 0 || ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(
-                                                context.get(), quint64(*pledgedSize)))))
-        return nullptr;
-    return std::make_unique<CompressStream>(std::move(context));
-}
-
 std::unique_ptr<StreamTransform> makeDecompressStream()
 {
     ZstdPtr<ZSTD_DCtx> context(ZSTD_createDCtx());
-    if (!context)
+    if (!context ||
+        ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, kFrameWindowLog)))
         return nullptr;
     return std::make_unique<DecompressStream>(std::move(context));
 }

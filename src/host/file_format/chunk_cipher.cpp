@@ -188,7 +188,7 @@ bool ChunkCipher::seal(quint64 index, bool last, QByteArrayView plain, QByteArra
     return true;
 }
 
-bool ChunkCipher::open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const
+bool ChunkCipher::authentic(quint64 index, bool last, QByteArrayView sealed) const
 {
     if (sealed.size() < kTagSize)
         return false;
@@ -203,10 +203,14 @@ bool ChunkCipher::open(quint64 index, bool last, QByteArrayView sealed, QByteArr
         return false;
 
     unsigned char expected[kTagSize];
-    if (!tag(index, last, ciphertext, expected) ||
-        CRYPTO_memcmp(expected, storedTag.data(), kTagSize) != 0)
-        return false;
-    return transform(index, last, false, ciphertext, out);
+    return tag(index, last, ciphertext, expected) &&
+           CRYPTO_memcmp(expected, storedTag.data(), kTagSize) == 0;
+}
+
+bool ChunkCipher::open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const
+{
+    return authentic(index, last, sealed) &&
+           transform(index, last, false, sealed.first(sealed.size() - kTagSize), out);
 }
 
 bool ChunkCipher::sealAll(QByteArrayView plain, QByteArray& out) const

@@ -71,6 +71,10 @@ public:
     // Thread-safe, like seal().
     [[nodiscard]] bool open(quint64 index, bool last, QByteArrayView sealed, QByteArray& out) const;
 
+    // Whether a sealed chunk is of a possible size and carries the right tag, without
+    // deciphering it: what open() checks first. Thread-safe.
+    [[nodiscard]] bool authentic(quint64 index, bool last, QByteArrayView sealed) const;
+
     // Every chunk of a plain text held in memory, one at a time on the calling thread, appended
     // to out (without the salt): the same bytes as the file job's on any number of threads.
     [[nodiscard]] bool sealAll(QByteArrayView plain, QByteArray& out) const;

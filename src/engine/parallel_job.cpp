@@ -1,0 +1,158 @@
+#include "parallel_job.h"
+
+#include "engine/worker_tasks.h"
+#include "host/data_ops/secure_wipe.h"
+
+#include <QThread>
+#include <QThreadPool>
+
+#include <deque>
+#include <future>
+#include <memory>
+
+namespace virellock {
+
+namespace {
+
+// Pieces in flight per worker: enough to keep every core busy while the calling thread reads
+// and writes, few enough to bound memory (a few MiB per worker).
+constexpr int kPiecesPerWorker = 2;
+constexpr int kMaxPiecesInFlight = 32;
+
+struct Slot
+{
+    std::unique_ptr<JobPiece> piece = std::make_unique<JobPiece>();
+    qint64 writtenAt = -1;
+    std::future<bool> transformed;
+    std::future<bool> verified;
+};
+
+class Pipeline
+{
+public:
+    Pipeline(PieceWork& work, AtomicFileWriter* writer, const JobOptions& options)
+        : m_work(work), m_writer(writer), m_options(options), m_beforeVerify(options)
+    {
+        const int workers = workerCount(options.threads);
+        m_pool.setMaxThreadCount(workers);
+        m_maxInFlight = std::min(kMaxPiecesInFlight, kPiecesPerWorker * workers);
+    }
+
+    ~Pipeline()
+    {
+        // Workers hold references into the pieces: let them finish before anything goes.
+        m_pool.waitForDone();
+    }
+
+    [[nodiscard]] JobResult run()
+    {
+        const qint64 total = m_work.inputSize();
+        qint64 done = 0;
+        for (quint64 index = 0;; ++index) {
+            if (m_options.progress && !m_options.progress(done, total))
+                return JobOutcome::Cancelled;
+            auto slot = std::make_unique<Slot>();
+            JobPiece* piece = slot->piece.get();
+            piece->index = index;
+            if (JobResult read = m_work.read(*piece); !read.done())
+                return read;
+            done += piece->input.size();
+            const bool last = piece->last;
+            slot->transformed =
+                submitToPool(m_pool, [this, piece] { return m_work.transform(*piece); });
+            m_transforming.push_back(std::move(slot));
+            while (int(m_transforming.size() + m_verifying.size()) > m_maxInFlight) {
+                if (JobResult retired = retireOne(); !retired.done())
+                    return retired;
+            }
+            if (last)
+                break;
+        }
+        while (!m_transforming.empty() || !m_verifying.empty()) {
+            if (JobResult retired = retireOne(); !retired.done())
+                return retired;
+        }
+        if (m_options.progress && !m_options.progress(done, total))
+            return JobOutcome::Cancelled;
+        return JobOutcome::Done;
+    }
+
+private:
+    [[nodiscard]] bool verify(const Slot& slot) const
+    {
+        Q_ASSERT(m_writer && slot.writtenAt >= 0);
+        const JobPiece& piece = *slot.piece;
+        QByteArray readBack(piece.output.size(), Qt::Uninitialized);
+        const dataops::WipeAtScopeEnd wipeReadBack(readBack);
+        return m_writer->readAt(slot.writtenAt, readBack.data(), readBack.size()) &&
+               m_work.verify(piece, readBack);
+    }
+
+    // Waits for the oldest piece of work: writes a transformed piece, or collects a check.
+    [[nodiscard]] JobResult retireOne()
+    {
+        if (!m_verifying.empty() &&
+            (m_transforming.empty() || m_verifying.front()->verified.wait_for(
+                                           std::chrono::seconds(0)) == std::future_status::ready)) {
+            const quint64 index = m_verifying.front()->piece->index;
+            const bool good = m_verifying.front()->verified.get();
+            m_verifying.pop_front();
+            if (!good)
+                return {JobOutcome::WriteFailed, JobStep::ReadBack,
+                        QStringLiteral("piece %1 did not read back as written").arg(index)};
+            return JobOutcome::Done;
+        }
+        std::unique_ptr<Slot> slot = std::move(m_transforming.front());
+        m_transforming.pop_front();
+        if (!slot->transformed.get())
+            return m_work.transformFailed(*slot->piece);
+        // The input is done with; a piece waiting for its check needs only its output.
+        dataops::wipe(slot->piece->input);
+        slot->piece->input = QByteArray();
+        if (!m_writer)
+            return JobOutcome::Done;
+        QIODevice& device = m_writer->device();
+        const QByteArray& output = slot->piece->output;
+        slot->writtenAt = device.pos();
+        if (device.write(output) != output.size() || !m_writer->flush())
+            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
+        if (!m_options.verifyBeforeReplacing)
+            return JobOutcome::Done;
+        if (!m_beforeVerify.run(*m_writer))
+            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
+        const Slot* raw = slot.get();
+        slot->verified = submitToPool(m_pool, [this, raw] { return verify(*raw); });
+        m_verifying.push_back(std::move(slot));
+        return JobOutcome::Done;
+    }
+
+    PieceWork& m_work;
+    AtomicFileWriter* m_writer;
+    const JobOptions& m_options;
+    QThreadPool m_pool;
+    BeforeVerifyOnce m_beforeVerify;
+    int m_maxInFlight = 2;
+    std::deque<std::unique_ptr<Slot>> m_transforming;
+    std::deque<std::unique_ptr<Slot>> m_verifying;
+};
+
+} // namespace
+
+JobPiece::~JobPiece()
+{
+    dataops::wipe(input);
+    dataops::wipe(output);
+}
+
+int workerCount(int threads)
+{
+    return threads > 0 ? threads : std::max(1, QThread::idealThreadCount());
+}
+
+JobResult runPieces(PieceWork& work, AtomicFileWriter* writer, const JobOptions& options)
+{
+    Pipeline pipeline(work, writer, options);
+    return pipeline.run();
+}
+
+} // namespace virellock

@@ -1,0 +1,194 @@
+#include "engine/decrypted_file.h"
+#include "engine/encrypted_file.h"
+#include "host/file_format/zstd_frames.h"
+#include "support/file_helpers.h"
+#include "support/test_bytes.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace virellock;
+using namespace virellock::test;
+
+namespace {
+
+constexpr qsizetype MiB = 1 << 20;
+const QString kPassword = QStringLiteral("checked 检查");
+
+// Restores a file encrypted by the method, as the decrypt command does once the password is
+// known to be right.
+JobResult restore(const QString& file, int method, const JobOptions& options = {})
+{
+    const Method m = *methodFromIndex(method);
+    if (!isEnhanced(m))
+        return decryptStandardFile(file, *cipherOf(m), kPassword, options);
+    const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
+    if (!record)
+        return {JobOutcome::BadInput, JobStep::Record};
+    return restoreEnhancedFile(file, m, *record, kPassword, options);
+}
+
+// Text that compresses, then random bytes that do not.
+QByteArray textAndRandom(qsizetype size)
+{
+    QByteArray text;
+    for (int line = 0; text.size() < size / 2; ++line)
+        text += "checked line " + QByteArray::number(line) + " 行\n";
+    text.truncate(size / 2);
+    return text + patternBytes(size - text.size(), 21);
+}
+
+// The payload of an MD5-enhanced file.
+QByteArray payloadOf(const QString& file)
+{
+    const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
+    return record ? readFile(file).sliced(record->payload.offset) : QByteArray();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(JobOutcome)
+Q_DECLARE_METATYPE(JobStep)
+
+// What keeps a rewrite safe beyond the format's own checks: the temporary file is read back
+// before it replaces the file, and a decompression that could not fit is refused before it
+// writes anything.
+class TestRewriteChecks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void readBackCatchesABadWrite_data();
+    void readBackCatchesABadWrite();
+    void framesThatDeclareTooMuch_data();
+    void framesThatDeclareTooMuch();
+    void md5PayloadIsOneZstdStream();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestRewriteChecks::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestRewriteChecks::readBackCatchesABadWrite_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<bool>("decrypting");
+    QTest::addColumn<qsizetype>("size");
+    for (int method = 0; method < 5; ++method) {
+        // One piece; and many, the first of which is damaged while the next ones are made.
+        QTest::addRow("decrypt, method %d, one piece", method)
+            << method << true << qsizetype(200000);
+        for (bool decrypting : {false, true})
+            QTest::addRow("%s, method %d, many pieces", decrypting ? "decrypt" : "encrypt", method)
+                << method << decrypting << 9 * MiB + 5;
+    }
+}
+
+// A byte changed on its way to the disk, 40 bytes before the end of the first piece written
+// (within a chunk's ciphertext, a frame or the plain text), is caught before the file is
+// replaced, in either direction.
+void TestRewriteChecks::readBackCatchesABadWrite()
+{
+    QFETCH(int, method);
+    QFETCH(bool, decrypting);
+    QFETCH(qsizetype, size);
+    const QString file = m_dir->filePath(QStringLiteral("precious"));
+    QVERIFY(writeFile(file, textAndRandom(size)));
+    if (decrypting)
+        QCOMPARE(encryptFile(file, method, kPassword, QStringLiteral("hint")), JobOutcome::Done);
+    const QByteArray before = readFile(file);
+
+    JobOptions options;
+    options.beforeVerify = [](QIODevice& temporary) {
+        const qint64 end = temporary.pos();
+        temporary.seek(end - 40);
+        temporary.write(QByteArray(1, '\x5a'));
+        temporary.seek(end);
+    };
+    const JobResult result = decrypting ? restore(file, method, options)
+                                        : encryptFile(file, method, kPassword, QString(), options);
+    QCOMPARE(result.outcome, JobOutcome::WriteFailed);
+    QCOMPARE(result.step, JobStep::ReadBack);
+    QVERIFY(readFile(file) == before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("precious")});
+}
+
+void TestRewriteChecks::framesThatDeclareTooMuch_data()
+{
+    QTest::addColumn<qint64>("lyingFrames");
+    QTest::addColumn<JobOutcome>("outcome");
+    QTest::addColumn<JobStep>("step");
+    // Enough frames that declare 4 MiB each to pass twice the free space of the disk, which
+    // other programs change meanwhile.
+    const qint64 available = QStorageInfo(QDir::tempPath()).bytesAvailable();
+    QVERIFY(available > 0);
+    QTest::newRow("more than the disk holds") << 2 * (available / dataops::kFrameContentSize + 1)
+                                              << JobOutcome::WriteFailed << JobStep::NoRoom;
+    QTest::newRow("little, but more than they hold")
+        << qint64(3) << JobOutcome::BadInput << JobStep::Content;
+}
+
+// Frames that declare 4 MiB each and hold nothing, before a genuine last frame: a payload of a
+// few bytes that could claim the whole disk. The declared total is checked against the free
+// space before anything is written, and each frame is held to what it declares.
+void TestRewriteChecks::framesThatDeclareTooMuch()
+{
+    QFETCH(qint64, lyingFrames);
+    QFETCH(JobOutcome, outcome);
+    QFETCH(JobStep, step);
+    const QString file = m_dir->filePath(QStringLiteral("small"));
+    QVERIFY(writeFile(file, "the last frame"));
+    QCOMPARE(encryptFile(file, 4, kPassword, QStringLiteral("hint")), JobOutcome::Done);
+    const std::optional<EnhancedRecord> genuine = readEnhancedRecordFile(file);
+    QVERIFY(genuine);
+    const QByteArray lying = QByteArray::fromHex("28b52ffd" // magic
+                                                 "a4"       // single segment, checksum
+                                                 "00004000" // content size: 4 MiB
+                                                 "010000"   // the last block: raw, empty
+                                                 "00000000" // checksum
+    );
+    const QByteArray payload = lying.repeated(lyingFrames) + payloadOf(file);
+    QVERIFY(
+        writeFile(file, enhancedRecordHead(genuine->password_check, genuine->hint, payload.size()) +
+                            payload));
+    const QByteArray before = readFile(file);
+
+    const JobResult result = restore(file, 4);
+    QCOMPARE(result.outcome, outcome);
+    QCOMPARE(result.step, step);
+    QVERIFY(readFile(file) == before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("small")});
+}
+
+// The MD5 method's payload, frames and all, is one stream for zstd's own command-line tool.
+void TestRewriteChecks::md5PayloadIsOneZstdStream()
+{
+    const QString zstd = QStandardPaths::findExecutable(QStringLiteral("zstd"));
+    if (zstd.isEmpty())
+        QSKIP("the zstd command-line tool is not installed (apt-get install zstd)");
+    const QString file = m_dir->filePath(QStringLiteral("notes.txt"));
+    const QByteArray plain = textAndRandom(9 * MiB + 5);
+    QVERIFY(writeFile(file, plain));
+    QCOMPARE(encryptFile(file, 4, kPassword, QStringLiteral("hint")), JobOutcome::Done);
+    const QString payload = m_dir->filePath(QStringLiteral("payload.zst"));
+    QVERIFY(writeFile(payload, payloadOf(file)));
+    QProcess process;
+    process.start(zstd,
+                  {QStringLiteral("-d"), QStringLiteral("-c"), QStringLiteral("-q"), payload});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process.readAllStandardOutput() == plain);
+}
+
+QTEST_GUILESS_MAIN(TestRewriteChecks)
+#include "tst_rewrite_checks.moc"
