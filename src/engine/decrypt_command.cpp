@@ -2,7 +2,6 @@
 
 #include "engine/command_support.h"
 #include "engine/decrypted_file.h"
-#include "host/data_ops/password_check.h"
 #include "host/data_ops/secure_wipe.h"
 
 namespace virellock {
@@ -37,10 +36,11 @@ std::optional<SecretString> askPassword(HostServices& host, const QString& promp
     return SecretString(std::move(*typed));
 }
 
-// The enhanced methods: one prompt, with the hint of the first file that holds a record. One
-// file is refused before any work when it is not ours or the password fails its check, as the
-// prompt tells at once; of several, each file passes its own check in turn, on the work's
-// thread, and one that fails is a failed file like any other.
+// The enhanced methods: one prompt, with the hint of the first file that holds a record. Each
+// file passes its own password check on the work's thread, never on the GUI thread, at the
+// same time as its keys are derived or its payload restored (restoreEnhancedFile()); a file
+// whose check fails is a failed file like any other, and the message says the password is
+// wrong.
 CommandOutcome decryptEnhanced(HostServices& host, Method method, const QStringList& files,
                                const JobOptions& options)
 {
@@ -59,19 +59,6 @@ CommandOutcome decryptEnhanced(HostServices& host, Method method, const QStringL
     if (!password)
         return CommandOutcome::Cancelled;
 
-    if (files.size() == 1) {
-        if (!dataops::verifyPasswordCheck(hintRecord->password_check, password->view())) {
-            logJobResult("decrypt", files.first(), {JobOutcome::BadInput, JobStep::PasswordCheck});
-            showError(host, messages::wrongPassword());
-            return CommandOutcome::Failed;
-        }
-        return report(
-            host, files,
-            runOnFiles(host, kTitle, files, options, [&](qsizetype, const JobOptions& job) {
-                return restoreEnhancedFile(files.first(), method, *hintRecord, password->text(),
-                                           job);
-            }));
-    }
     return report(
         host, files,
         runOnFiles(
@@ -80,8 +67,6 @@ CommandOutcome decryptEnhanced(HostServices& host, Method method, const QStringL
                     i == hintFile ? hintRecord : readEnhancedRecordFile(files.at(i));
                 if (!record)
                     return kNoRecord;
-                if (!dataops::verifyPasswordCheck(record->password_check, password->view()))
-                    return {JobOutcome::BadInput, JobStep::PasswordCheck};
                 return restoreEnhancedFile(files.at(i), method, *record, password->text(), job);
             }));
 }

@@ -3,11 +3,13 @@
 #include "engine/parallel_cipher_job.h"
 #include "engine/parallel_frame_job.h"
 #include "host/data_ops/key_derivation.h"
+#include "host/data_ops/password_check.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 
+#include <future>
 #include <limits>
 
 namespace virellock {
@@ -98,16 +100,68 @@ private:
     JobResult m_cannotWrite;
 };
 
+// An enhanced record's password check, verified on a thread of its own (scrypt, 0.2 s) while
+// the caller derives the data keys or restores the payload into the temporary file: the user
+// waits for one of the two, not both. Without a record there is nothing to check.
+class PasswordCheckAside
+{
+public:
+    PasswordCheckAside(const EnhancedRecord* record, const QString& password)
+    {
+        if (record)
+            m_passed = std::async(std::launch::async, [record, &password] {
+                return verifyPasswordCheck(record->password_check, password);
+            });
+    }
+    // Waits for the check when it still runs: it reads the record and the password.
+    ~PasswordCheckAside()
+    {
+        if (m_passed.valid())
+            m_passed.wait();
+    }
+    PasswordCheckAside(const PasswordCheckAside&) = delete;
+    PasswordCheckAside& operator=(const PasswordCheckAside&) = delete;
+
+    // Done when there was no record or the password passed; else the failure to report.
+    [[nodiscard]] JobResult result()
+    {
+        if (m_passed.valid())
+            m_failed = !m_passed.get();
+        if (!m_failed)
+            return JobOutcome::Done;
+        return {JobOutcome::BadInput, JobStep::PasswordCheck,
+                QStringLiteral("the password does not match the record's check")};
+    }
+
+    // A failure that came before the check was needed gives way to a wrong password, which
+    // says more: the user learns what to type again.
+    [[nodiscard]] JobResult before(const JobResult& failure)
+    {
+        JobResult checked = result();
+        return checked.done() ? failure : checked;
+    }
+
+private:
+    std::future<bool> m_passed;
+    bool m_failed = false;
+};
+
 JobResult decryptRange(const QString& path, const EnhancedRecord* record, CipherAlgorithm algorithm,
                        const QString& password, const JobOptions& options)
 {
+    PasswordCheckAside check(record, password);
     Rewrite rewrite(path, record, options.checkOnly);
     if (!rewrite.failure().done())
-        return rewrite.failure();
+        return check.before(rewrite.failure());
     const QByteArray salt = rewrite.source().read(kSaltSize);
     if (salt.size() != kSaltSize)
-        return {JobOutcome::BadInput, JobStep::Content, QStringLiteral("too short for a salt")};
+        return check.before(
+            {JobOutcome::BadInput, JobStep::Content, QStringLiteral("too short for a salt")});
+    // Both derivations at once, one on each core; nothing is deciphered or written before the
+    // password has passed.
     const std::optional<ChunkCipher> cipher = ChunkCipher::fromPassword(algorithm, password, salt);
+    if (JobResult checked = check.result(); !checked.done())
+        return checked;
     if (!cipher)
         return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
                 QStringLiteral("the keys could not be derived")};
@@ -151,22 +205,32 @@ JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length)
             QStringLiteral("the payload is not a sequence of frames by the rules")};
 }
 
+// The MD5 method's payload needs no key: it is restored into the temporary file while the
+// password is checked, and replaces the file only when the password passed. A wrong password
+// is told as such, whatever the payload holds, and the temporary file goes.
 JobResult decompressRange(const QString& path, const EnhancedRecord& record,
-                          const JobOptions& options)
+                          const QString& password, const JobOptions& options)
 {
+    PasswordCheckAside check(&record, password);
     Rewrite rewrite(path, &record, options.checkOnly);
     if (!rewrite.failure().done())
-        return rewrite.failure();
+        return check.before(rewrite.failure());
     if (rewrite.writer()) {
         if (const JobResult room = checkRoom(path, rewrite.source(), rewrite.size()); !room.done())
-            return room;
+            return check.before(room);
     }
     FrameJob job;
     job.compress = false;
     job.source = &rewrite.source();
     job.length = rewrite.size();
     job.writer = rewrite.writer();
-    return rewrite.finish(runFrameJob(job, options));
+    const JobResult decompressed = runFrameJob(job, options);
+    if (decompressed.outcome == JobOutcome::Cancelled)
+        return decompressed;
+    // Nothing replaces the file before the password has passed.
+    if (JobResult checked = check.result(); !checked.done())
+        return checked;
+    return rewrite.finish(decompressed);
 }
 
 } // namespace
@@ -190,7 +254,7 @@ JobResult restoreEnhancedFile(const QString& path, Method method, const Enhanced
 {
     if (const std::optional<CipherAlgorithm> cipher = cipherOf(method))
         return decryptRange(path, &record, *cipher, password, options);
-    return decompressRange(path, record, options);
+    return decompressRange(path, record, password, options);
 }
 
 } // namespace virellock

@@ -21,9 +21,12 @@ std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path);
                                             const JobOptions& options = {});
 
 // Restores the payload of an enhanced-method file read as record: decrypted with the password
-// for the DES and RC4 methods, decompressed for the MD5 method. The caller has checked the
-// password against the record's password_check; the file must still hold that record byte for
-// byte (someone may have replaced the file meanwhile), or nothing is written.
+// for the DES and RC4 methods, decompressed for the MD5 method. The password is checked against
+// the record's password_check on a thread of its own, at the same time as the data keys are
+// derived (DES, RC4) or the payload is restored into the temporary file (MD5); a wrong password
+// ends in BadInput at JobStep::PasswordCheck with the file untouched and no temporary file
+// left. The file must still hold that record byte for byte (someone may have replaced the file
+// meanwhile), or nothing is written.
 [[nodiscard]] JobResult restoreEnhancedFile(const QString& path, Method method,
                                             const EnhancedRecord& record, const QString& password,
                                             const JobOptions& options = {});

@@ -20,15 +20,16 @@ const QString kPassword = QStringLiteral("checked 检查");
 
 // Restores a file encrypted by the method, as the decrypt command does once the password is
 // known to be right.
-JobResult restore(const QString& file, int method, const JobOptions& options = {})
+JobResult restore(const QString& file, int method, const JobOptions& options = {},
+                  const QString& password = kPassword)
 {
     const Method m = *methodFromIndex(method);
     if (!isEnhanced(m))
-        return decryptStandardFile(file, *cipherOf(m), kPassword, options);
+        return decryptStandardFile(file, *cipherOf(m), password, options);
     const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
     if (!record)
         return {JobOutcome::BadInput, JobStep::Record};
-    return restoreEnhancedFile(file, m, *record, kPassword, options);
+    return restoreEnhancedFile(file, m, *record, password, options);
 }
 
 // Text that compresses, then random bytes that do not.
@@ -67,6 +68,8 @@ private slots:
     void framesThatDeclareTooMuch_data();
     void framesThatDeclareTooMuch();
     void md5PayloadIsOneZstdStream();
+    void wrongPasswordWritesNothing_data();
+    void wrongPasswordWritesNothing();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -188,6 +191,41 @@ void TestRewriteChecks::md5PayloadIsOneZstdStream()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(process.readAllStandardOutput() == plain);
+}
+
+void TestRewriteChecks::wrongPasswordWritesNothing_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<qsizetype>("damagedAt"); // from the end of the file; 0 for none
+    for (int method = 2; method < 5; ++method) {
+        QTest::addRow("method %d", method) << method << qsizetype(0);
+        // A payload that would fail anyway: the password is still what is reported.
+        QTest::addRow("method %d, payload damaged", method) << method << qsizetype(100);
+    }
+}
+
+// The password is checked while the keys are derived (DES, RC4) or while the payload is
+// restored into the temporary file (MD5); a wrong one is reported as such, the file stays as
+// it was and no temporary file is left, however far the restoring got.
+void TestRewriteChecks::wrongPasswordWritesNothing()
+{
+    QFETCH(int, method);
+    QFETCH(qsizetype, damagedAt);
+    const QString file = m_dir->filePath(QStringLiteral("locked"));
+    QVERIFY(writeFile(file, textAndRandom(9 * MiB + 5)));
+    QCOMPARE(encryptFile(file, method, kPassword, QStringLiteral("hint")), JobOutcome::Done);
+    if (damagedAt > 0) {
+        QByteArray content = readFile(file);
+        content[content.size() - damagedAt] = char(content.at(content.size() - damagedAt) ^ 1);
+        QVERIFY(writeFile(file, content));
+    }
+    const QByteArray before = readFile(file);
+
+    const JobResult result = restore(file, method, {}, kPassword + u'!');
+    QCOMPARE(result.outcome, JobOutcome::BadInput);
+    QCOMPARE(result.step, JobStep::PasswordCheck);
+    QVERIFY(readFile(file) == before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("locked")});
 }
 
 QTEST_GUILESS_MAIN(TestRewriteChecks)
