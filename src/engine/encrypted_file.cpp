@@ -17,22 +17,13 @@ using namespace dataops;
 namespace {
 
 // DES and RC4: the salt, then the chunks sealed on all cores, each checked as it is written.
-JobResult encryptChunks(QFile& source, AtomicFileWriter& writer, CipherAlgorithm algorithm,
-                        const QString& password, QByteArray& salt, const JobOptions& options)
+JobResult encryptChunks(QFile& source, AtomicFileWriter& writer, const ChunkCipher& cipher,
+                        const QByteArray& salt, const JobOptions& options)
 {
-    const std::optional<QByteArray> randomSalt = randomBytes(kSaltSize);
-    if (!randomSalt)
-        return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
-                QStringLiteral("no random bytes for the salt")};
-    salt = *randomSalt;
-    const std::optional<ChunkCipher> cipher = ChunkCipher::fromPassword(algorithm, password, salt);
-    if (!cipher)
-        return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
-                QStringLiteral("the keys could not be derived")};
     if (writer.device().write(salt) != kSaltSize)
         return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
     CipherJob job;
-    job.cipher = &*cipher;
+    job.cipher = &cipher;
     job.encrypt = true;
     job.source = &source;
     job.length = source.size();
@@ -79,7 +70,8 @@ JobResult startsWith(AtomicFileWriter& writer, const QByteArray& prefix)
 } // namespace
 
 JobResult encryptFile(const QString& path, int methodIndex, const QString& password,
-                      const QString& hint, const JobOptions& options)
+                      const QString& hint, const JobOptions& options,
+                      std::optional<EncryptionKeys> keys)
 {
     const std::optional<Method> method = methodFromIndex(methodIndex);
     if (!method)
@@ -103,15 +95,17 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
                 isReadOnlyFile(path) ? JobStep::RefusedFile : JobStep::OpenTemporaryFile,
                 writer.errorString()};
 
+    // The keys, unless they were derived beforehand for this method.
+    if (!keys || keys->method != *method)
+        keys = deriveEncryptionKeys(*method, password);
+    if (!keys)
+        return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
+                QStringLiteral("no random bytes, or the keys could not be derived")};
+
     // The enhanced record's first two values and the payload's length, which is patched in
     // once the payload is written.
-    QByteArray passwordCheck;
+    const QByteArray& passwordCheck = keys->passwordCheck;
     if (isEnhanced(*method)) {
-        const auto check = makePasswordCheck(password);
-        if (!check)
-            return {JobOutcome::WriteFailed, JobStep::DeriveKeys,
-                    QStringLiteral("the password check could not be made")};
-        passwordCheck = *check;
         const QByteArray head = enhancedRecordHead(passwordCheck, hint, 0);
         if (writer.device().write(head) != head.size())
             return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
@@ -119,10 +113,9 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
     const qint64 payloadStart = writer.device().pos();
 
     const std::optional<CipherAlgorithm> cipher = cipherOf(*method);
-    QByteArray salt;
-    const JobResult written = cipher
-                                  ? encryptChunks(source, writer, *cipher, password, salt, options)
-                                  : compressPayload(source, writer, options);
+    const QByteArray& salt = keys->salt;
+    const JobResult written = cipher ? encryptChunks(source, writer, *keys->cipher, salt, options)
+                                     : compressPayload(source, writer, options);
     if (!written.done())
         return written;
     // Exactly what the chunks seal to, or something was lost or written twice.

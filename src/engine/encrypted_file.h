@@ -5,6 +5,7 @@
 // EnhancedRecord (host/file_format/enhanced_record.h).
 
 #include "engine/file_job.h"
+#include "engine/prepared_keys.h"
 #include "host/file_format/enhanced_record.h"
 
 #include <QString>
@@ -17,8 +18,11 @@ namespace virellock {
 // replaces the file; on any failure or cancel the file stays as it was.
 // A file with more than one name (hard links) is refused: the other names would keep the plain
 // content.
+// keys: derived beforehand for this method (prepared_keys.h), used for this file only and
+// then wiped; without them, or when they are for another method, the keys are derived here.
 [[nodiscard]] JobResult encryptFile(const QString& path, int method, const QString& password,
-                                    const QString& hint, const JobOptions& options = {});
+                                    const QString& hint, const JobOptions& options = {},
+                                    std::optional<EncryptionKeys> keys = std::nullopt);
 
 // The same, as a plain success or failure.
 bool EncryptFile(const QString& path, int method, const QString& password, const QString& hint);

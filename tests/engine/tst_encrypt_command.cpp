@@ -83,6 +83,9 @@ private slots:
     void encryptingTwiceNestsLayers();
     void readBackCatchesABadWrite_data();
     void readBackCatchesABadWrite();
+    void preparedKeysServeOneFile_data();
+    void preparedKeysServeOneFile();
+    void keysOfAnotherMethodAreNotUsed();
 
 private:
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -377,6 +380,68 @@ void TestEncryptCommand::readBackCatchesABadWrite()
              qPrintable(log.lines.join(u'\n')));
     QCOMPARE(readFile(file), plain);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("precious")});
+}
+
+void TestEncryptCommand::preparedKeysServeOneFile_data()
+{
+    QTest::addColumn<int>("method");
+    for (int method = 0; method < 5; ++method)
+        QTest::addRow("method %d", method) << method;
+}
+
+// The keys derived while the dialog is shown go to the first file only: two files of one run
+// each get salts of their own (for RC4, one salt for two files would reuse the key stream), and
+// both decrypt.
+void TestEncryptCommand::preparedKeysServeOneFile()
+{
+    QFETCH(int, method);
+    const QStringList files = {path(QStringLiteral("one")), path(QStringLiteral("two"))};
+    const QByteArray plain = patternBytes(100000, 3);
+    for (const QString& file : files)
+        QVERIFY(writeFile(file, plain));
+    m_host = {};
+    m_host.chosenFiles = {files};
+    m_inputs.methodIndex = method;
+    runEncryptCommand(m_inputs, m_host);
+    QCOMPARE(m_host.messages, QList<ShownMessage>{kSuccess});
+
+    QList<QByteArray> salts; // of the payload and, for the enhanced methods, of the check
+    for (const QString& file : files) {
+        const QByteArray content = readFile(file);
+        if (method < 2) {
+            QCOMPARE(DecryptData(content, kPassword, method + 1), plain);
+            salts.append(content.first(16));
+            continue;
+        }
+        const std::optional<Record> record = readRecord(file);
+        QVERIFY(record);
+        QVERIFY(dataops::verifyPasswordCheck(record->check, kPassword));
+        salts.append(record->check.first(16));
+        if (method == 4) {
+            QCOMPARE(DecompressData(record->payload), plain);
+        } else {
+            QCOMPARE(DecryptData(record->payload, kPassword, method - 1), plain);
+            salts.append(record->payload.first(16));
+        }
+    }
+    for (qsizetype i = 0; i < salts.size(); ++i)
+        QCOMPARE(salts.count(salts.at(i)), qsizetype(1));
+}
+
+// Keys prepared for one method never encrypt with another: the file is written with the method
+// it was asked for, under keys derived anew.
+void TestEncryptCommand::keysOfAnotherMethodAreNotUsed()
+{
+    const QString file = path(QStringLiteral("plain"));
+    const QByteArray plain("prepared for DES, written with RC4");
+    QVERIFY(writeFile(file, plain));
+    std::optional<EncryptionKeys> desKeys = deriveEncryptionKeys(Method::DesStandard, kPassword);
+    QVERIFY(desKeys);
+    const QByteArray desSalt = desKeys->salt;
+    QCOMPARE(encryptFile(file, 1, kPassword, QString(), {}, std::move(desKeys)), JobOutcome::Done);
+    const QByteArray content = readFile(file);
+    QCOMPARE(DecryptData(content, kPassword, 2), plain);
+    QVERIFY(content.first(16) != desSalt);
 }
 
 QTEST_GUILESS_MAIN(TestEncryptCommand)

@@ -21,11 +21,18 @@ namespace {
 
 std::optional<QByteArray> makePasswordCheck(QStringView password)
 {
+    QByteArray bytes = passwordToBytes(password);
+    const WipeAtScopeEnd wipeBytes(bytes);
+    return makePasswordCheckFromBytes(bytes);
+}
+
+std::optional<QByteArray> makePasswordCheckFromBytes(QByteArrayView passwordBytes)
+{
     std::optional<QByteArray> check = randomBytes(kSaltSize);
     if (!check)
         return std::nullopt;
     SecretBytes<kPasswordCheckHashSize> hash;
-    if (!hashPassword(password, *check, hash.data()))
+    if (!deriveScrypt(passwordBytes, *check, hash.data(), hash.size()))
         return std::nullopt;
     check->append(reinterpret_cast<const char*>(hash.data()), hash.size());
     return check;

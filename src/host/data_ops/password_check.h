@@ -13,6 +13,8 @@ namespace virellock::dataops {
 inline constexpr qsizetype kPasswordCheckHashSize = 32;
 
 [[nodiscard]] std::optional<QByteArray> makePasswordCheck(QStringView password);
+// The same from the password's bytes (passwordToBytes()), for a caller that made them already.
+[[nodiscard]] std::optional<QByteArray> makePasswordCheckFromBytes(QByteArrayView passwordBytes);
 
 // Constant-time comparison; false also for a check of the wrong size.
 [[nodiscard]] bool verifyPasswordCheck(QByteArrayView passwordCheck, QStringView password);
