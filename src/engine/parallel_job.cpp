@@ -58,8 +58,14 @@ public:
                 return read;
             done += piece->input.size();
             const bool last = piece->last;
-            slot->transformed =
-                submitToPool(m_pool, [this, piece] { return m_work.transform(*piece); });
+            // The input goes as soon as the output is made, on the worker: a piece waiting to
+            // be written or checked holds only its output.
+            slot->transformed = submitToPool(m_pool, [this, piece] {
+                const bool made = m_work.transform(*piece);
+                dataops::wipe(piece->input);
+                piece->input = QByteArray();
+                return made;
+            });
             m_transforming.push_back(std::move(slot));
             while (int(m_transforming.size() + m_verifying.size()) > m_maxInFlight) {
                 if (JobResult retired = retireOne(); !retired.done())
@@ -106,9 +112,6 @@ private:
         m_transforming.pop_front();
         if (!slot->transformed.get())
             return m_work.transformFailed(*slot->piece);
-        // The input is done with; a piece waiting for its check needs only its output.
-        dataops::wipe(slot->piece->input);
-        slot->piece->input = QByteArray();
         if (!m_writer)
             return JobOutcome::Done;
         QIODevice& device = m_writer->device();
