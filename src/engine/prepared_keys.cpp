@@ -3,6 +3,7 @@
 #include "host/data_ops/key_derivation.h"
 #include "host/data_ops/password_check.h"
 #include "host/data_ops/secure_wipe.h"
+#include "host/data_ops/thread_state.h"
 
 #include <QThreadPool>
 
@@ -79,6 +80,8 @@ KeyPreparation::KeyPreparation(Method method, QStringView password)
     QThreadPool::globalInstance()->start([state = m_state, method, bytes] {
         std::optional<EncryptionKeys> keys = deriveFromBytes(method, *bytes);
         wipe(*bytes);
+        // The pool thread outlives this task: see releaseThreadState().
+        releaseThreadState();
         const std::lock_guard lock(state->mutex);
         state->keys = std::move(keys);
         state->done = true;
