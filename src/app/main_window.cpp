@@ -213,15 +213,15 @@ int MainWindow::selectedMethodIndex() const
 
 EncryptInputs MainWindow::encryptInputs() const
 {
-    return {selectedMethodIndex(), 编辑框1->text(),    编辑框2->text(),
-            编辑框3->text(),       加密对话框->spec(), m_chosenFiles};
+    return {selectedMethodIndex(), 编辑框1->text(),       编辑框2->text(),
+            编辑框3->text(),       加密对话框->options(), m_chosenFiles};
 }
 
 DecryptInputs MainWindow::decryptInputs() const
 {
     const int index = selectedMethodIndex();
     const QListWidgetItem* item = 列表框->item(index);
-    return {index, item ? item->text() : QString(), 解密对话框->spec(), m_chosenFiles};
+    return {index, item ? item->text() : QString(), 解密对话框->options(), m_chosenFiles};
 }
 
 void MainWindow::OnMainWindowCreated()

@@ -3,7 +3,7 @@
 namespace virellock {
 
 OpenFileDialog::OpenFileDialog(const QString& objectName, const QString& title, QObject* parent)
-    : QObject(parent), m_spec{title, QStringLiteral("所有文件"), true}
+    : QObject(parent), m_options{title, QStringLiteral("所有文件"), true}
 {
     setObjectName(objectName);
 }

@@ -16,10 +16,10 @@ class OpenFileDialog final : public QObject
 public:
     OpenFileDialog(const QString& objectName, const QString& title, QObject* parent);
 
-    const FileDialogSpec& spec() const { return m_spec; }
+    const FileDialogOptions& options() const { return m_options; }
 
 private:
-    FileDialogSpec m_spec;
+    FileDialogOptions m_options;
 };
 
 } // namespace virellock

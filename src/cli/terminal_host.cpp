@@ -191,7 +191,7 @@ std::optional<QString> TerminalHost::InputBox(const QString& prompt, const QStri
     return password->text();
 }
 
-std::optional<QStringList> TerminalHost::ChooseFiles(const FileDialogSpec&)
+std::optional<QStringList> TerminalHost::ChooseFiles(const FileDialogOptions&)
 {
     // The command line gives the command its file: there is nothing to choose.
     return std::nullopt;

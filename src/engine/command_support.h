@@ -39,7 +39,7 @@ inline bool cipherReady(HostServices& host, Method method)
 // The files a command works on: those it was given, else those the user chooses in the
 // dialog; nothing when the dialog is cancelled.
 inline std::optional<QStringList> takeFiles(HostServices& host, const QStringList& given,
-                                            const FileDialogSpec& dialog)
+                                            const FileDialogOptions& dialog)
 {
     if (!given.isEmpty())
         return given;

@@ -13,7 +13,7 @@ struct DecryptInputs
 {
     int methodIndex = -1; // the method list's selection, -1 for none
     QString methodText;
-    FileDialogSpec fileDialog;
+    FileDialogOptions fileDialog;
     // The files to decrypt, by their paths; when empty, the user chooses them in fileDialog.
     QStringList files;
 };

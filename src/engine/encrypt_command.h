@@ -17,7 +17,7 @@ struct EncryptInputs
     dataops::SecretString password;
     dataops::SecretString confirmation;
     QString hint;
-    FileDialogSpec fileDialog;
+    FileDialogOptions fileDialog;
     // The files to encrypt, by their paths; when empty, the user chooses them in fileDialog.
     QStringList files;
 };

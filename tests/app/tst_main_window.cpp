@@ -502,8 +502,8 @@ void TestMainWindow::linksHandOverTheControls()
 
     m_host.chosenFiles = {file};
     QTest::mouseClick(c.超级链接框1, Qt::LeftButton);
-    QCOMPARE(m_host.fileDialogs, (QList<FileDialogSpec>{{QStringLiteral("打开欲加密的文件:"),
-                                                         QStringLiteral("所有文件"), true}}));
+    QCOMPARE(m_host.fileDialogs, (QList<FileDialogOptions>{{QStringLiteral("打开欲加密的文件:"),
+                                                            QStringLiteral("所有文件"), true}}));
     QCOMPARE(m_host.messages.size(), 1);
     QCOMPARE(m_host.messages.first().text, QStringLiteral("对该文件加密成功,请牢记你的密码!"));
     const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
@@ -516,8 +516,8 @@ void TestMainWindow::linksHandOverTheControls()
     m_host.chosenFiles = {file};
     m_host.typedTexts = {QStringLiteral("密码 pw")};
     QTest::mouseClick(c.超级链接框2, Qt::LeftButton);
-    QCOMPARE(m_host.fileDialogs, (QList<FileDialogSpec>{{QStringLiteral("打开欲解密的文件:"),
-                                                         QStringLiteral("所有文件"), true}}));
+    QCOMPARE(m_host.fileDialogs, (QList<FileDialogOptions>{{QStringLiteral("打开欲解密的文件:"),
+                                                            QStringLiteral("所有文件"), true}}));
     QCOMPARE(m_host.messages.size(), 2);
     QCOMPARE(m_host.messages.first().text,
              QStringLiteral("您确认要使用:DES增强加密法来解密文件吗?"));

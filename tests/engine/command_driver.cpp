@@ -38,7 +38,7 @@ public:
     {
         return m_password;
     }
-    std::optional<QStringList> ChooseFiles(const FileDialogSpec&) override
+    std::optional<QStringList> ChooseFiles(const FileDialogOptions&) override
     {
         return QStringList{m_path};
     }

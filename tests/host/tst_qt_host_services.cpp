@@ -218,8 +218,8 @@ void TestQtHostServices::chooseFiles()
         QFile file(dir.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
-    const FileDialogSpec spec{QStringLiteral("打开欲加密的文件:"), QStringLiteral("所有文件"),
-                              multipleFiles};
+    const FileDialogOptions options{QStringLiteral("打开欲加密的文件:"), QStringLiteral("所有文件"),
+                                    multipleFiles};
 
     QString title;
     QStringList filters;
@@ -241,7 +241,7 @@ void TestQtHostServices::chooseFiles()
                                      u'"' + chosen.join(QStringLiteral("\" \"")) + u'"');
         }
     });
-    const std::optional<QStringList> result = m_services.ChooseFiles(spec);
+    const std::optional<QStringList> result = m_services.ChooseFiles(options);
     QCOMPARE(title, QStringLiteral("打开欲加密的文件:"));
     QCOMPARE(filters, QStringList{QStringLiteral("所有文件 (*)")});
     QCOMPARE(fileMode, int(multipleFiles ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));

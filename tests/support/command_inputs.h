@@ -9,10 +9,10 @@ namespace virellock::test {
 
 // The commands' inputs as the main window hands them over, for a method index and the texts
 // typed into its boxes.
-inline const FileDialogSpec kEncryptDialog{QStringLiteral("打开欲加密的文件:"),
-                                           QStringLiteral("所有文件"), true};
-inline const FileDialogSpec kDecryptDialog{QStringLiteral("打开欲解密的文件:"),
-                                           QStringLiteral("所有文件"), true};
+inline const FileDialogOptions kEncryptDialog{QStringLiteral("打开欲加密的文件:"),
+                                              QStringLiteral("所有文件"), true};
+inline const FileDialogOptions kDecryptDialog{QStringLiteral("打开欲解密的文件:"),
+                                              QStringLiteral("所有文件"), true};
 
 // The method list's text for an index; empty for none.
 inline QString methodListText(int index)

@@ -64,7 +64,7 @@ public:
     QList<ShownMessage> messages;
     QList<ShownPrompt> prompts;
     QStringList dialogTitles;
-    QList<FileDialogSpec> fileDialogs;
+    QList<FileDialogOptions> fileDialogs;
     QStringList progressTitles;
     // Each file the progress reports named, as first reported: "2/3 name".
     QStringList progressFiles;
@@ -102,7 +102,7 @@ public:
         return typedTexts.takeFirst();
     }
 
-    std::optional<QStringList> ChooseFiles(const FileDialogSpec& dialog) override
+    std::optional<QStringList> ChooseFiles(const FileDialogOptions& dialog) override
     {
         dialogTitles.append(dialog.title);
         fileDialogs.append(dialog);

@@ -35,7 +35,7 @@ enum class InputMode
 };
 
 // An open-file dialog: its title and its one filter, which lists every file.
-struct FileDialogSpec
+struct FileDialogOptions
 {
     QString title;
     QString filterDescription;
@@ -45,7 +45,7 @@ struct FileDialogSpec
     // The filter as Qt writes it: the description and the pattern it lists.
     QString filter() const { return filterDescription + QStringLiteral(" (*)"); }
 
-    bool operator==(const FileDialogSpec&) const = default;
+    bool operator==(const FileDialogOptions&) const = default;
 };
 
 // Where long work stands: the bytes of the current file done out of its size, and which file
@@ -79,7 +79,7 @@ public:
 
     // Runs the open-file dialog modally. The full native paths of the chosen files (one unless
     // the dialog allows several, never none); nothing when cancelled.
-    virtual std::optional<QStringList> ChooseFiles(const FileDialogSpec& dialog) = 0;
+    virtual std::optional<QStringList> ChooseFiles(const FileDialogOptions& dialog) = 0;
 
     // Runs work on another thread and returns when it has finished. Meanwhile the window
     // keeps painting but takes no input, and a modal progress dialog with the given title

@@ -87,12 +87,13 @@ std::optional<QString> QtHostServices::InputBox(const QString& prompt, const QSt
     return typed;
 }
 
-std::optional<QStringList> QtHostServices::ChooseFiles(const FileDialogSpec& spec)
+std::optional<QStringList> QtHostServices::ChooseFiles(const FileDialogOptions& options)
 {
-    QFileDialog dialog(m_dialogParent, spec.title);
+    QFileDialog dialog(m_dialogParent, options.title);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(spec.multipleFiles ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-    dialog.setNameFilter(spec.filter());
+    dialog.setFileMode(options.multipleFiles ? QFileDialog::ExistingFiles
+                                             : QFileDialog::ExistingFile);
+    dialog.setNameFilter(options.filter());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     QStringList paths;

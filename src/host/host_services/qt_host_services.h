@@ -16,7 +16,7 @@ public:
     Answer ShowMessageBox(const QString& text, MessageStyle style, const QString& title) override;
     std::optional<QString> InputBox(const QString& prompt, const QString& title,
                                     const QString& initialText, InputMode mode) override;
-    std::optional<QStringList> ChooseFiles(const FileDialogSpec& spec) override;
+    std::optional<QStringList> ChooseFiles(const FileDialogOptions& options) override;
     void RunWithProgress(const QString& title,
                          const std::function<void(const ProgressReport&)>& work) override;
 
