@@ -21,17 +21,8 @@ public:
         piece.last = piece.index + 1 == quint64(m_chunkCount);
         const qint64 size =
             piece.last ? m_job.length - m_done : (m_job.encrypt ? kChunkSize : kSealedChunkSize);
-        piece.input.resize(qsizetype(size));
-        if (size > 0) {
-            const qint64 read = m_job.source->read(piece.input.data(), size);
-            if (read < 0)
-                return {JobOutcome::SourceUnreadable, JobStep::ReadFile,
-                        m_job.source->errorString()};
-            // The length was measured when the file was opened: it has shrunk since.
-            if (read != size)
-                return {JobOutcome::WriteFailed, JobStep::FileChanged,
-                        QStringLiteral("it ended %1 bytes early").arg(size - read)};
-        }
+        if (JobResult result = readPieceInput(*m_job.source, size, piece); !result.done())
+            return result;
         m_done += size;
         return JobOutcome::Done;
     }

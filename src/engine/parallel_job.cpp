@@ -147,6 +147,20 @@ JobPiece::~JobPiece()
     dataops::wipe(output);
 }
 
+JobResult readPieceInput(QIODevice& source, qint64 size, JobPiece& piece)
+{
+    piece.input.resize(qsizetype(size));
+    if (size == 0)
+        return JobOutcome::Done;
+    const qint64 read = source.read(piece.input.data(), size);
+    if (read < 0)
+        return {JobOutcome::SourceUnreadable, JobStep::ReadFile, source.errorString()};
+    if (read != size)
+        return {JobOutcome::WriteFailed, JobStep::FileChanged,
+                QStringLiteral("it ended %1 bytes early").arg(size - read)};
+    return JobOutcome::Done;
+}
+
 int workerCount(int threads)
 {
     return threads > 0 ? threads : std::max(1, QThread::idealThreadCount());

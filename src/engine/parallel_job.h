@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QIODevice>
 
 #include <mutex>
 #include <vector>
@@ -54,6 +55,10 @@ public:
     // is what was meant to be written. Without repeating the transform.
     [[nodiscard]] virtual bool verify(const JobPiece& piece, QByteArrayView readBack) const = 0;
 };
+
+// Reads the next size bytes of source into piece.input, for PieceWork::read(). A source that
+// ends early has shrunk since it was measured: the file changed while it was read.
+[[nodiscard]] JobResult readPieceInput(QIODevice& source, qint64 size, JobPiece& piece);
 
 // Runs the work with options.threads workers (0: one per core), appending the outputs to the
 // writer at its current position; without a writer the outputs go nowhere and the job only
