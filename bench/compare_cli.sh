@@ -35,26 +35,15 @@ trap 'rm -rf "$WORK"' EXIT
 export XDG_DATA_HOME=$WORK/data
 printf 'benchmark\n' >"$WORK/password"
 
+source bench/common.sh
+
 FILE=${1:-}
 if [ -z "$FILE" ]; then
     FILE=$WORK/mixed.bin
-    # seq and cat end on SIGPIPE when head has enough: not a failure here.
-    set +o pipefail
-    { head -c 86M /dev/urandom
-      seq 1 40000000 | head -c 85M
-      cat /usr/lib/x86_64-linux-gnu/*.so* 2>/dev/null | head -c 85M
-    } > "$FILE"
-    set -o pipefail
+    mixed 256 "$FILE"
 fi
 SIZE=$(stat -c %s "$FILE")
 
-seconds() { # runs a command, prints its wall time in seconds
-    local start end
-    start=$(date +%s.%N)
-    "$@" > /dev/null 2>&1
-    end=$(date +%s.%N)
-    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
-}
 same() { # fails the script when a round trip did not restore the original
     cmp -s "$1" "$2" || { echo "$3 did not round-trip" >&2; exit 1; }
 }

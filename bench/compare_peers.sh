@@ -50,24 +50,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
 
-mixed() ( # mixed SIZE_MIB OUT
-    set +o pipefail # head ends the writers before them
-    third=$(($1 * 1024 * 1024 / 3))
-    { head -c "$third" /dev/urandom
-      seq 1 1000000000 | head -c "$third"
-      while :; do cat /usr/lib/x86_64-linux-gnu/*.so* 2>/dev/null; done |
-          head -c $(($1 * 1024 * 1024 - 2 * third))
-    } > "$2"
-    [ "$(stat -c %s "$2")" -eq $(($1 * 1024 * 1024)) ]
-)
-
-seconds() { # runs a command, prints its wall time in seconds
-    local start end
-    start=$(date +%s.%N)
-    "$@" > /dev/null 2>&1
-    end=$(date +%s.%N)
-    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
-}
+source bench/common.sh
 
 LEGACY=(-provider legacy -provider default)
 NAMES=("DES standard" "RC4 standard" "DES enhanced" "RC4 enhanced" "MD5 enhanced")
