@@ -19,22 +19,31 @@ program="$folder/virellock.exe"
 started=$(now_ms)
 wine "$program" >"$tmp/program.log" 2>&1 &
 app_pid=$!
-geometry=
-for _ in $(seq 600); do
-    if info=$(xwininfo -name Virellock 2>/dev/null); then
-        geometry=$(awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-                        /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF}
-                        END {print x, y, w, h}' <<<"$info")
-        break
+# Wine names the X window when it creates it, at a default size, and maps it once Qt has
+# given it its own size: wait until it is viewable, then until its geometry holds still for a
+# few polls, so that a busy machine does not hand the checker the window's first size.
+geometry= shown= steady=0
+for _ in $(seq 1200); do
+    if info=$(xwininfo -name Virellock 2>/dev/null) && grep -q 'IsViewable' <<<"$info"; then
+        [ -n "$shown" ] || shown=$(($(now_ms) - started))
+        now=$(awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+                   /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF}
+                   END {print x, y, w, h}' <<<"$info")
+        if [ "$now" = "$geometry" ]; then
+            steady=$((steady + 1))
+            [ "$steady" -ge 4 ] && break
+        else
+            geometry=$now steady=0
+        fi
     fi
     kill -0 "$app_pid" 2>/dev/null || break
     sleep 0.05
 done
-if [ -z "$geometry" ]; then
-    fail "no window named Virellock appeared: $(cat "$tmp/program.log")"
+if [ -z "$geometry" ] || [ "$steady" -lt 4 ]; then
+    fail "no steady window named Virellock appeared (last seen at [$geometry]): $(cat "$tmp/program.log")"
     stop_if_failed
 fi
-ok "window shown $(($(now_ms) - started)) ms after start, at $geometry (x y width height)"
+ok "window shown $shown ms after start, at $geometry (x y width height)"
 
 # At start the program checks DES and RC4 with known answers through its own code (the legacy
 # provider is compiled into its libcrypto) and would say so in an error box if they failed.
