@@ -47,12 +47,15 @@ public:
     // reads back: what decrypting will check first, at the cost of one HMAC and without
     // deciphering again. Plain text must read back byte for byte as it was opened, which costs
     // a comparison with what is still in memory.
+    ReadBackCheck readBackCheck() const override
+    {
+        return m_job.encrypt ? ReadBackCheck::WholePiece : ReadBackCheck::SameBytes;
+    }
+
     bool verify(const JobPiece& piece, QByteArrayView readBack) const override
     {
-        if (readBack.size() != piece.output.size())
-            return false;
-        return m_job.encrypt ? m_job.cipher->authentic(piece.index, piece.last, readBack)
-                             : readBack == piece.output;
+        return readBack.size() == piece.output.size() &&
+               m_job.cipher->authentic(piece.index, piece.last, readBack);
     }
 
 private:

@@ -46,10 +46,7 @@ public:
     }
 
     // The frame as it reads back is the frame in memory: a comparison, not a decompression.
-    bool verify(const JobPiece& piece, QByteArrayView readBack) const override
-    {
-        return readBack == piece.output;
-    }
+    ReadBackCheck readBackCheck() const override { return ReadBackCheck::SameBytes; }
 
 private:
     const FrameJob& m_job;
@@ -103,10 +100,7 @@ public:
     }
 
     // The plain text as it reads back is what was decompressed, still in memory.
-    bool verify(const JobPiece& piece, QByteArrayView readBack) const override
-    {
-        return readBack == piece.output;
-    }
+    ReadBackCheck readBackCheck() const override { return ReadBackCheck::SameBytes; }
 
 private:
     // The length was checked when the file was opened: when the file no longer holds it, that

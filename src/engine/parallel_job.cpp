@@ -18,6 +18,8 @@ namespace {
 // and writes, few enough to bound memory (a few MiB per worker).
 constexpr int kPiecesPerWorker = 2;
 constexpr int kMaxPiecesInFlight = 32;
+// The block a written piece is read back in when it is compared byte for byte.
+constexpr qsizetype kReadBackBlock = 256 * 1024;
 
 struct Slot
 {
@@ -88,10 +90,29 @@ private:
     {
         Q_ASSERT(m_writer && slot.writtenAt >= 0);
         const JobPiece& piece = *slot.piece;
+        if (m_work.readBackCheck() == PieceWork::ReadBackCheck::SameBytes)
+            return readsBackAs(slot.writtenAt, piece.output);
         QByteArray readBack(piece.output.size(), Qt::Uninitialized);
         const dataops::WipeAtScopeEnd wipeReadBack(readBack);
         return m_writer->readAt(slot.writtenAt, readBack.data(), readBack.size()) &&
                m_work.verify(piece, readBack);
+    }
+
+    // Whether the temporary file holds expected at offset, read back a block at a time into
+    // one small buffer: it stays in the cache, and only it needs wiping afterwards.
+    [[nodiscard]] bool readsBackAs(qint64 offset, QByteArrayView expected) const
+    {
+        QByteArray block(std::min(kReadBackBlock, std::max<qsizetype>(expected.size(), 1)),
+                         Qt::Uninitialized);
+        const dataops::WipeAtScopeEnd wipeBlock(block);
+        for (qsizetype done = 0; done < expected.size();) {
+            const qsizetype size = std::min(block.size(), expected.size() - done);
+            if (!m_writer->readAt(offset + done, block.data(), size) ||
+                QByteArrayView(block).first(size) != expected.sliced(done, size))
+                return false;
+            done += size;
+        }
+        return true;
     }
 
     // Waits for the oldest piece of work: writes a transformed piece, or collects a check.

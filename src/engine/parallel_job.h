@@ -51,9 +51,24 @@ public:
     // How the job ends when transform() failed on the piece.
     [[nodiscard]] virtual JobResult transformFailed(const JobPiece& piece) const = 0;
 
-    // On a worker: whether readBack, the piece's output as the temporary file gives it back,
-    // is what was meant to be written. Without repeating the transform.
-    [[nodiscard]] virtual bool verify(const JobPiece& piece, QByteArrayView readBack) const = 0;
+    // How a written piece is checked when it reads back from the temporary file.
+    enum class ReadBackCheck
+    {
+        // Byte for byte against piece.output, still in memory: read back in small blocks, so
+        // that no second copy of the piece is made (and wiped) for it.
+        SameBytes,
+        // verify() judges the whole piece as it reads back.
+        WholePiece,
+    };
+    [[nodiscard]] virtual ReadBackCheck readBackCheck() const = 0;
+
+    // On a worker, for ReadBackCheck::WholePiece: whether readBack, the piece's output as the
+    // temporary file gives it back, is what was meant to be written. Without repeating the
+    // transform.
+    [[nodiscard]] virtual bool verify(const JobPiece& piece, QByteArrayView readBack) const
+    {
+        return readBack == piece.output;
+    }
 };
 
 // Reads the next size bytes of source into piece.input, for PieceWork::read(). A source that

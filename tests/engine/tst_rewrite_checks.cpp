@@ -86,24 +86,30 @@ void TestRewriteChecks::readBackCatchesABadWrite_data()
     QTest::addColumn<int>("method");
     QTest::addColumn<bool>("decrypting");
     QTest::addColumn<qsizetype>("size");
+    QTest::addColumn<qint64>("damageBack"); // before the end of the first piece written
     for (int method = 0; method < 5; ++method) {
         // One piece; and many, the first of which is damaged while the next ones are made.
         QTest::addRow("decrypt, method %d, one piece", method)
-            << method << true << qsizetype(200000);
+            << method << true << qsizetype(200000) << qint64(40);
         for (bool decrypting : {false, true})
             QTest::addRow("%s, method %d, many pieces", decrypting ? "decrypt" : "encrypt", method)
-                << method << decrypting << 9 * MiB + 5;
+                << method << decrypting << 9 * MiB + 5 << qint64(40);
+        // Plain text is compared a block at a time: a byte in a block of its own, well inside
+        // the piece, counts as much as one near its end.
+        QTest::addRow("decrypt, method %d, inside the piece", method)
+            << method << true << 9 * MiB + 5 << qint64(700000);
     }
 }
 
-// A byte changed on its way to the disk, 40 bytes before the end of the first piece written
-// (within a chunk's ciphertext, a frame or the plain text), is caught before the file is
-// replaced, in either direction.
+// A byte changed on its way to the disk, before the end of the first piece written (within a
+// chunk's ciphertext, a frame or the plain text), is caught before the file is replaced, in
+// either direction.
 void TestRewriteChecks::readBackCatchesABadWrite()
 {
     QFETCH(int, method);
     QFETCH(bool, decrypting);
     QFETCH(qsizetype, size);
+    QFETCH(qint64, damageBack);
     const QString file = m_dir->filePath(QStringLiteral("precious"));
     QVERIFY(writeFile(file, textAndRandom(size)));
     if (decrypting)
@@ -111,9 +117,9 @@ void TestRewriteChecks::readBackCatchesABadWrite()
     const QByteArray before = readFile(file);
 
     JobOptions options;
-    options.beforeVerify = [](QIODevice& temporary) {
+    options.beforeVerify = [damageBack](QIODevice& temporary) {
         const qint64 end = temporary.pos();
-        temporary.seek(end - 40);
+        temporary.seek(end - damageBack);
         temporary.write(QByteArray(1, '\x5a'));
         temporary.seek(end);
     };
