@@ -371,7 +371,7 @@ void TestEncryptCommand::readBackCatchesABadWrite()
     options.beforeVerify = [](QIODevice& temporary) {
         const qint64 end = temporary.pos();
         temporary.seek(end - 40);
-        temporary.write(QByteArray(1, '\x5a'));
+        temporary.write(badWrite());
         temporary.seek(end);
     };
     const JobLog log;

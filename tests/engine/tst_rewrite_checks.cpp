@@ -120,7 +120,7 @@ void TestRewriteChecks::readBackCatchesABadWrite()
     options.beforeVerify = [damageBack](QIODevice& temporary) {
         const qint64 end = temporary.pos();
         temporary.seek(end - damageBack);
-        temporary.write(QByteArray(1, '\x5a'));
+        temporary.write(badWrite());
         temporary.seek(end);
     };
     const JobResult result = decrypting ? restore(file, method, options)

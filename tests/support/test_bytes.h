@@ -21,4 +21,12 @@ inline QByteArray flipBit(QByteArray bytes, qsizetype index)
     return bytes;
 }
 
+// What the read-back tests write over the temporary file, not knowing what is there (the
+// writer's device cannot read): one byte would already be there in 1 of 256 runs over
+// ciphertext, which then passed as written; eight bytes in practice never are.
+inline QByteArray badWrite()
+{
+    return QByteArray::fromHex("5aa53cc396690ff0");
+}
+
 } // namespace virellock::test
