@@ -22,16 +22,6 @@ namespace {
 constexpr qsizetype MiB = 1 << 20;
 const QString kPassword = QStringLiteral("cancel me");
 
-// Text that compresses, then random bytes that do not: frames of both kinds.
-QByteArray textAndRandom(qsizetype size)
-{
-    QByteArray text;
-    for (int line = 0; text.size() < size / 2; ++line)
-        text += "line " + QByteArray::number(line) + " of frames 帧\n";
-    text.truncate(size / 2);
-    return text + patternBytes(size - text.size(), 12);
-}
-
 } // namespace
 
 class TestCancelAndThreads : public QObject
@@ -211,8 +201,8 @@ void TestCancelAndThreads::threadsDoNotChangeTheFrames_data()
     QTest::addColumn<QByteArray>("plain");
     const qsizetype F = dataops::kFrameContentSize;
     QTest::newRow("empty") << QByteArray();
-    QTest::newRow("one frame exactly, then an empty one") << textAndRandom(F);
-    QTest::newRow("two frames and a part") << textAndRandom(2 * F + 77);
+    QTest::newRow("one frame exactly, then an empty one") << textThenRandom(F, 12);
+    QTest::newRow("two frames and a part") << textThenRandom(2 * F + 77, 12);
 }
 
 // The file job compresses its frames on any number of threads into the same bytes as

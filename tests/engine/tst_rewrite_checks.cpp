@@ -32,16 +32,6 @@ JobResult restore(const QString& file, int method, const JobOptions& options = {
     return restoreEnhancedFile(file, m, *record, password, options);
 }
 
-// Text that compresses, then random bytes that do not.
-QByteArray textAndRandom(qsizetype size)
-{
-    QByteArray text;
-    for (int line = 0; text.size() < size / 2; ++line)
-        text += "checked line " + QByteArray::number(line) + " 行\n";
-    text.truncate(size / 2);
-    return text + patternBytes(size - text.size(), 21);
-}
-
 // The payload of an MD5-enhanced file.
 QByteArray payloadOf(const QString& file)
 {
@@ -111,7 +101,7 @@ void TestRewriteChecks::readBackCatchesABadWrite()
     QFETCH(qsizetype, size);
     QFETCH(qint64, damageBack);
     const QString file = m_dir->filePath(QStringLiteral("precious"));
-    QVERIFY(writeFile(file, textAndRandom(size)));
+    QVERIFY(writeFile(file, textThenRandom(size, 21)));
     if (decrypting)
         QCOMPARE(encryptFile(file, method, kPassword, QStringLiteral("hint")), JobOutcome::Done);
     const QByteArray before = readFile(file);
@@ -185,7 +175,7 @@ void TestRewriteChecks::md5PayloadIsOneZstdStream()
     if (zstd.isEmpty())
         QSKIP("the zstd command-line tool is not installed (apt-get install zstd)");
     const QString file = m_dir->filePath(QStringLiteral("notes.txt"));
-    const QByteArray plain = textAndRandom(9 * MiB + 5);
+    const QByteArray plain = textThenRandom(9 * MiB + 5, 21);
     QVERIFY(writeFile(file, plain));
     QCOMPARE(encryptFile(file, 4, kPassword, QStringLiteral("hint")), JobOutcome::Done);
     const QString payload = m_dir->filePath(QStringLiteral("payload.zst"));
@@ -218,7 +208,7 @@ void TestRewriteChecks::wrongPasswordWritesNothing()
     QFETCH(int, method);
     QFETCH(qsizetype, damagedAt);
     const QString file = m_dir->filePath(QStringLiteral("locked"));
-    QVERIFY(writeFile(file, textAndRandom(9 * MiB + 5)));
+    QVERIFY(writeFile(file, textThenRandom(9 * MiB + 5, 21)));
     QCOMPARE(encryptFile(file, method, kPassword, QStringLiteral("hint")), JobOutcome::Done);
     if (damagedAt > 0) {
         QByteArray content = readFile(file);

@@ -21,6 +21,17 @@ inline QByteArray flipBit(QByteArray bytes, qsizetype index)
     return bytes;
 }
 
+// Text that compresses, then reproducible random bytes that do not: both kinds of chunk and
+// of zstd frame in one file.
+inline QByteArray textThenRandom(qsizetype size, quint32 seed)
+{
+    QByteArray text;
+    for (int line = 0; text.size() < size / 2; ++line)
+        text += "line " + QByteArray::number(line) + " of the text 行\n";
+    text.truncate(size / 2);
+    return text + patternBytes(size - text.size(), seed);
+}
+
 // What the read-back tests write over the temporary file, not knowing what is there (the
 // writer's device cannot read): one byte would already be there in 1 of 256 runs over
 // ciphertext, which then passed as written; eight bytes in practice never are.
