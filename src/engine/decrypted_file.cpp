@@ -31,7 +31,11 @@ public:
     Rewrite(const QString& path, const EnhancedRecord* record, bool checkOnly)
         : m_source(path), m_writer(path), m_checkOnly(checkOnly)
     {
-        if (!m_source.open(QIODevice::ReadOnly) || m_source.isSequential()) {
+        // Unbuffered: walking zstd's frames reads a few header bytes every 128 KiB, and
+        // QFile would read 16 KiB into a buffer of its own for each, the start of a block that
+        // zstd may have stored as it is among them. The pieces are read whole either way.
+        if (!m_source.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+            m_source.isSequential()) {
             m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, m_source.errorString()};
             return;
         }
