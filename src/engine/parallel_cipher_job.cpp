@@ -15,6 +15,7 @@ public:
     CipherWork(const CipherJob& job, qint64 chunkCount) : m_job(job), m_chunkCount(chunkCount) {}
 
     qint64 inputSize() const override { return m_job.length; }
+    qsizetype pieceCapacity() const override { return dataops::kChunkRoom; }
 
     JobResult read(JobPiece& piece) override
     {

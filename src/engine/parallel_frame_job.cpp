@@ -22,6 +22,8 @@ public:
     explicit CompressWork(const FrameJob& job) : m_job(job), m_frames(frameCount(job.length)) {}
 
     qint64 inputSize() const override { return m_job.length; }
+    // A frame's plain text, or the room zstd asks for to compress it.
+    qsizetype pieceCapacity() const override { return kMaxFrameSize; }
 
     JobResult read(JobPiece& piece) override
     {
@@ -63,6 +65,8 @@ public:
     {}
 
     qint64 inputSize() const override { return m_job.length; }
+    // A frame's plain text, or the room zstd asks for to compress it.
+    qsizetype pieceCapacity() const override { return kMaxFrameSize; }
 
     // One whole frame, found by walking its header and block headers; the rules of the layout
     // hold here whether or not the whole payload was walked before.

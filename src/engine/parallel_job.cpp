@@ -1,5 +1,6 @@
 #include "parallel_job.h"
 
+#include "engine/piece_buffers.h"
 #include "engine/worker_tasks.h"
 #include "host/data_ops/secure_wipe.h"
 
@@ -33,7 +34,8 @@ class Pipeline
 {
 public:
     Pipeline(PieceWork& work, AtomicFileWriter* writer, const JobOptions& options)
-        : m_work(work), m_writer(writer), m_options(options), m_beforeVerify(options)
+        : m_work(work), m_writer(writer), m_options(options),
+          m_buffers(std::max(work.pieceCapacity(), kReadBackBlock)), m_beforeVerify(options)
     {
         const int workers = workerCount(options.threads);
         m_pool.setMaxThreadCount(workers);
@@ -56,16 +58,21 @@ public:
             auto slot = std::make_unique<Slot>();
             JobPiece* piece = slot->piece.get();
             piece->index = index;
+            piece->input = m_buffers.take();
             if (JobResult read = m_work.read(*piece); !read.done())
                 return read;
+            Q_ASSERT(piece->input.capacity() >= m_buffers.capacity());
             done += piece->input.size();
             const bool last = piece->last;
-            // The input goes as soon as the output is made, on the worker: a piece waiting to
-            // be written or checked holds only its output.
+            piece->output = m_buffers.take();
+            // The input goes back as soon as the output is made, on the worker: a piece
+            // waiting to be written or checked holds only its output.
             slot->transformed = submitToPool(m_pool, [this, piece] {
+                [[maybe_unused]] const char* const room = piece->output.constData();
                 const bool made = m_work.transform(*piece);
-                dataops::wipe(piece->input);
-                piece->input = QByteArray();
+                Q_ASSERT_X(piece->output.constData() == room, "Pipeline",
+                           "a transform outgrew the piece's capacity");
+                m_buffers.giveBack(piece->input);
                 return made;
             });
             m_transforming.push_back(std::move(slot));
@@ -90,21 +97,19 @@ private:
     {
         Q_ASSERT(m_writer && slot.writtenAt >= 0);
         const JobPiece& piece = *slot.piece;
-        if (m_work.readBackCheck() == PieceWork::ReadBackCheck::SameBytes)
-            return readsBackAs(slot.writtenAt, piece.output);
-        QByteArray readBack(piece.output.size(), Qt::Uninitialized);
-        const dataops::WipeAtScopeEnd wipeReadBack(readBack);
-        return m_writer->readAt(slot.writtenAt, readBack.data(), readBack.size()) &&
-               m_work.verify(piece, readBack);
+        QByteArray readBack = m_buffers.take();
+        const bool good = m_work.readBackCheck() == PieceWork::ReadBackCheck::SameBytes
+                              ? readsBackAs(slot.writtenAt, piece.output, readBack)
+                              : readsBackWhole(slot.writtenAt, piece, readBack);
+        m_buffers.giveBack(readBack);
+        return good;
     }
 
-    // Whether the temporary file holds expected at offset, read back a block at a time into
-    // one small buffer: it stays in the cache, and only it needs wiping afterwards.
-    [[nodiscard]] bool readsBackAs(qint64 offset, QByteArrayView expected) const
+    // Whether the temporary file holds expected at offset, read back a block at a time: the
+    // block stays in the cache.
+    [[nodiscard]] bool readsBackAs(qint64 offset, QByteArrayView expected, QByteArray& block) const
     {
-        QByteArray block(std::min(kReadBackBlock, std::max<qsizetype>(expected.size(), 1)),
-                         Qt::Uninitialized);
-        const dataops::WipeAtScopeEnd wipeBlock(block);
+        block.resize(std::min(kReadBackBlock, std::max<qsizetype>(expected.size(), 1)));
         for (qsizetype done = 0; done < expected.size();) {
             const qsizetype size = std::min(block.size(), expected.size() - done);
             if (!m_writer->readAt(offset + done, block.data(), size) ||
@@ -115,6 +120,14 @@ private:
         return true;
     }
 
+    [[nodiscard]] bool readsBackWhole(qint64 offset, const JobPiece& piece,
+                                      QByteArray& readBack) const
+    {
+        readBack.resize(piece.output.size());
+        return m_writer->readAt(offset, readBack.data(), readBack.size()) &&
+               m_work.verify(piece, readBack);
+    }
+
     // Waits for the oldest piece of work: writes a transformed piece, or collects a check.
     [[nodiscard]] JobResult retireOne()
     {
@@ -123,6 +136,7 @@ private:
                                            std::chrono::seconds(0)) == std::future_status::ready)) {
             const quint64 index = m_verifying.front()->piece->index;
             const bool good = m_verifying.front()->verified.get();
+            m_buffers.giveBack(m_verifying.front()->piece->output);
             m_verifying.pop_front();
             if (!good)
                 return {JobOutcome::WriteFailed, JobStep::ReadBack,
@@ -133,15 +147,21 @@ private:
         m_transforming.pop_front();
         if (!slot->transformed.get())
             return m_work.transformFailed(*slot->piece);
-        if (!m_writer)
+        QByteArray& output = slot->piece->output;
+        if (!m_writer) {
+            m_buffers.giveBack(output);
             return JobOutcome::Done;
+        }
         QIODevice& device = m_writer->device();
-        const QByteArray& output = slot->piece->output;
         slot->writtenAt = device.pos();
-        if (device.write(output) != output.size() || !m_writer->flush())
+        // From the bytes, not the array: nothing may keep a share of a buffer that is used
+        // again.
+        if (device.write(output.constData(), output.size()) != output.size() || !m_writer->flush())
             return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
-        if (!m_options.verifyBeforeReplacing)
+        if (!m_options.verifyBeforeReplacing) {
+            m_buffers.giveBack(output);
             return JobOutcome::Done;
+        }
         if (!m_beforeVerify.run(*m_writer))
             return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
         const Slot* raw = slot.get();
@@ -153,6 +173,9 @@ private:
     PieceWork& m_work;
     AtomicFileWriter* m_writer;
     const JobOptions& m_options;
+    // Before the pool: the workers hand buffers back until the pool's destructor has waited
+    // for them.
+    mutable PieceBuffers m_buffers;
     QThreadPool m_pool;
     BeforeVerifyOnce m_beforeVerify;
     int m_maxInFlight = 2;

@@ -19,7 +19,8 @@
 namespace virellock {
 
 // One piece of a file: its input as read, and its output as the transform made it. Either may
-// be plain text, so both are wiped when the piece goes.
+// be plain text: their buffers go back to the job's PieceBuffers, which wipes them at the end,
+// and a piece that still holds one when it goes (a job that failed) wipes it.
 struct JobPiece
 {
     JobPiece() = default;
@@ -42,11 +43,17 @@ public:
     // The input bytes the job reads in all, for the progress callback.
     [[nodiscard]] virtual qint64 inputSize() const = 0;
 
+    // The most bytes that a piece's input or output holds, at any moment of read() and
+    // transform(): the pieces' buffers are made this large once and used again (PieceBuffers).
+    [[nodiscard]] virtual qsizetype pieceCapacity() const = 0;
+
     // On the calling thread, in order: reads the piece with the given index into
-    // piece.input and says whether it is the last. Anything but Done ends the job.
+    // piece.input, which is empty, and says whether it is the last. Anything but Done ends the
+    // job.
     [[nodiscard]] virtual JobResult read(JobPiece& piece) = 0;
 
-    // On a worker, for several pieces at once: makes piece.output from piece.input.
+    // On a worker, for several pieces at once: makes piece.output, empty until then, from
+    // piece.input.
     [[nodiscard]] virtual bool transform(JobPiece& piece) const = 0;
     // How the job ends when transform() failed on the piece.
     [[nodiscard]] virtual JobResult transformFailed(const JobPiece& piece) const = 0;

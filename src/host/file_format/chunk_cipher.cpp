@@ -16,6 +16,7 @@ using detail::OpenSslPtr;
 namespace {
 
 constexpr qsizetype kDesBlockSize = 8;
+static_assert(kChunkRoom >= kChunkSize + kDesBlockSize + kTagSize);
 // RC4's first key-stream bytes are biased; skipping 3072 of them (RC4-drop[3072]) removes
 // the known early-byte biases.
 constexpr qsizetype kRc4Drop = 3072;

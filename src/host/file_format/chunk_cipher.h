@@ -28,6 +28,9 @@ inline constexpr qsizetype kChunkSize = qsizetype(1) << 20;
 inline constexpr qsizetype kTagSize = 32;
 // A full chunk seals to this many bytes with either algorithm.
 inline constexpr qsizetype kSealedChunkSize = kChunkSize + kTagSize;
+// The most room seal() and open() take in their output for one chunk while they work: the
+// cipher may write a block of padding before the tag is added.
+inline constexpr qsizetype kChunkRoom = kSealedChunkSize + 8;
 
 // Sealed size of one chunk, and of the whole output for a plain text of the given size.
 [[nodiscard]] qint64 sealedChunkSize(CipherAlgorithm algorithm, qint64 plainLength, bool last);
