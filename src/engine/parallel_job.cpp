@@ -158,6 +158,7 @@ private:
         // again.
         if (device.write(output.constData(), output.size()) != output.size() || !m_writer->flush())
             return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
+        m_writer->startWriteBack(slot->writtenAt, output.size());
         if (!m_options.verifyBeforeReplacing) {
             m_buffers.giveBack(output);
             return JobOutcome::Done;

@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -125,6 +126,16 @@ bool AtomicFileWriter::readAt(qint64 offset, char* data, qint64 size) const
         size -= read;
     }
     return true;
+#endif
+}
+
+void AtomicFileWriter::startWriteBack([[maybe_unused]] qint64 offset, [[maybe_unused]] qint64 size)
+{
+#ifdef Q_OS_LINUX
+    // Starts the write-out of these pages and does not wait for it. No data is lost when it
+    // is refused: the sync at commit() writes whatever is still dirty.
+    if (m_nativeHandle != -1 && size > 0)
+        ::sync_file_range(int(m_nativeHandle), off_t(offset), off_t(size), SYNC_FILE_RANGE_WRITE);
 #endif
 }
 

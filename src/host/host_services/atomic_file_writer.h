@@ -41,6 +41,11 @@ public:
     // the position the writer writes at. Safe to call from other threads while this one goes
     // on writing; call flush() first.
     [[nodiscard]] bool readAt(qint64 offset, char* data, qint64 size) const;
+    // Asks the system to start writing size bytes at offset, flushed already, to the disk
+    // and returns without waiting for them: the sync at commit() then finds little left to do,
+    // where it would otherwise wait for the whole file. Only a hint, where the system takes it
+    // (Linux); commit() still syncs everything.
+    void startWriteBack(qint64 offset, qint64 size);
 
     // Flushes to the disk and renames the temporary file over the original, provided the
     // system holds exactly as many bytes as were written: a write that landed anywhere but
