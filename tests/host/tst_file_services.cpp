@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
 using namespace virellock;
 
@@ -42,6 +43,7 @@ private slots:
     void readAtLeavesTheWriterWhereItWas();
     void commitRefusesASizeOtherThanWritten();
     void cancelKeepsOriginal();
+    void replacedContentIsReleased();
 
 private:
     QStringList entries() const
@@ -214,6 +216,29 @@ void TestFileServices::cancelKeepsOriginal()
     }
     QCOMPARE(contentOf(path), QByteArray("original"));
     QCOMPARE(entries(), QStringList{QStringLiteral("kept")});
+}
+
+// The old content may be held open across the rename, so that its blocks are freed after it
+// rather than within it; once the work is done no descriptor is left on it, or its disk space
+// would stay taken until the program ends.
+void TestFileServices::replacedContentIsReleased()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("only Linux holds the replaced content");
+#else
+    const QString path = m_dir->filePath(QStringLiteral("replaced"));
+    makeFile(path, QByteArray(1 << 20, 'o'));
+    AtomicFileWriter writer(path);
+    QVERIFY(writer.open());
+    QCOMPARE(writer.device().write("new"), 3);
+    QVERIFY(writer.commit());
+    QCOMPARE(contentOf(path), QByteArray("new"));
+    QThreadPool::globalInstance()->waitForDone();
+    const QString deleted = QFileInfo(path).canonicalFilePath() + QStringLiteral(" (deleted)");
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString& name : descriptors.entryList(QDir::Files | QDir::System))
+        QVERIFY2(QFile::symLinkTarget(descriptors.filePath(name)) != deleted, qPrintable(name));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestFileServices)

@@ -1,6 +1,8 @@
 #include "atomic_file_writer.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -10,6 +12,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #endif
 
 namespace virellock {
@@ -47,6 +53,46 @@ bool readThroughMapping(HANDLE file, qint64 offset, char* data, qint64 size)
     }
     CloseHandle(mapping);
     return read;
+}
+#endif
+
+#ifdef Q_OS_LINUX
+// The file systems on a local disk that free a large file's blocks slowly.
+bool isLocalDiskFileSystem(decltype(statfs::f_type) type)
+{
+    switch (type) {
+    case EXT4_SUPER_MAGIC: // ext2 and ext3 alike
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Replacing a file frees the blocks of its old content within the rename, when nothing else
+// holds it: tens of milliseconds for a few hundred MiB, which the person would wait for. A
+// descriptor held on the old content across the rename leaves that work to its close, done on
+// a worker afterwards. Only on the local file systems where freeing costs that much: a network
+// file system may treat a replaced file that is still open in ways of its own. -1 when not
+// held; the rename then frees it itself.
+int holdReplacedContent(const QString& path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor == -1)
+        return -1;
+    struct statfs system;
+    if (::fstatfs(descriptor, &system) == 0 && isLocalDiskFileSystem(system.f_type))
+        return descriptor;
+    ::close(descriptor);
+    return -1;
+}
+
+void releaseInBackground(int descriptor)
+{
+    if (descriptor != -1)
+        QThreadPool::globalInstance()->start([descriptor] { ::close(descriptor); });
 }
 #endif
 
@@ -164,7 +210,13 @@ bool AtomicFileWriter::commit()
         return false;
     }
     m_nativeHandle = -1;
+#ifdef Q_OS_LINUX
+    const int replaced = holdReplacedContent(m_file.fileName());
+#endif
     const bool committed = m_file.commit();
+#ifdef Q_OS_LINUX
+    releaseInBackground(replaced);
+#endif
     m_leftoverRecord.reset();
     return committed;
 }
