@@ -12,8 +12,9 @@ mixed() ( # mixed SIZE_MIB OUT: a third random bytes, a third text, a third prog
     [ "$(stat -c %s "$2")" -eq $(($1 * 1024 * 1024)) ]
 )
 
-seconds() { # runs a command, prints its wall time in seconds
+seconds() { # runs a command with the disk idle at its start, prints its wall time in seconds
     local start end
+    sync # what earlier commands left in the cache would be written out during this one
     start=$(date +%s.%N)
     "$@" > /dev/null 2>&1
     end=$(date +%s.%N)
