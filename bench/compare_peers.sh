@@ -3,12 +3,13 @@
 # already use for the same job, in one run on the same file, and prints wall times and ratios
 # (ours / peer); then the peak memory for a large file, and the time until the window is shown.
 #
-#   bench/compare_peers.sh [--sizes "256 1024"] [--peak-mib 4096] [--no-window] [FILE]
+#   bench/compare_peers.sh [--sizes "256 1024"] [--runs 3] [--peak-mib 4096] [--no-window] [FILE]
 #
 # --sizes: the files to make, in MiB, each of mixed content (a third random bytes, a third
 # text, a third program binaries); a FILE given replaces them. --peak-mib: the size of the file
 # whose peak memory is measured, one process per method (0: skip; it needs twice that much free
-# disk). --no-window: skip the start-up time.
+# disk). --runs: how often each command is timed; the table shows the median of each column
+# (this machine's disk and memory vary from run to run). --no-window: skip the start-up time.
 #
 # Peers: openssl enc -des-cbc -pbkdf2 and -rc4 -pbkdf2 (legacy provider), zstd -3 -T0 and
 # zstd -d; each peer's time includes its own key derivation (PBKDF2). Ours come from
@@ -23,12 +24,14 @@ source scripts/ensure-packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" openssl zstd xvfb x11-utils
 
 SIZES="256 1024"
+RUNS=1
 PEAK_MIB=0
 WINDOW=1
 FILE=
 while [ $# -gt 0 ]; do
     case $1 in
     --sizes) SIZES=$2; shift 2 ;;
+    --runs) RUNS=$2; shift 2 ;;
     --peak-mib) PEAK_MIB=$2; shift 2 ;;
     --no-window) WINDOW=0; shift ;;
     *) FILE=$1; shift ;;
@@ -56,21 +59,53 @@ LEGACY=(-provider legacy -provider default)
 NAMES=("DES standard" "RC4 standard" "DES enhanced" "RC4 enhanced" "MD5 enhanced")
 PEERS=(des-cbc rc4 des-cbc rc4 zstd)
 
+median() { # the median of the numbers given
+    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+bench_median() { # bench_median ARGS...: bench_files' result line, each column the median of RUNS
+    local run i fields lines=() column=() out=()
+    for run in $(seq "$RUNS"); do
+        lines+=("$("$BENCH" "$@" | tail -n 1)")
+    done
+    fields=$(awk '{ print NF; exit }' <<< "${lines[0]}")
+    for i in $(seq "$fields"); do
+        mapfile -t column < <(printf '%s\n' "${lines[@]}" | awk -v i="$i" '{ print $i }')
+        if [[ ${column[0]} =~ ^[0-9.]+$ ]]; then
+            out+=("$(median "${column[@]}")")
+        else
+            out+=("${column[0]}")
+        fi
+    done
+    echo "${out[*]}"
+}
+
 table() { # table FILE
-    local file=$1 size
+    local file=$1 size run
     size=$(stat -c %s "$file")
     cat "$file" > /dev/null # warm the page cache for everyone alike
     declare -A peer_enc peer_dec
+    local encs decs
     for cipher in des-cbc rc4; do
-        peer_enc[$cipher]=$(seconds openssl enc "-$cipher" -pbkdf2 "${LEGACY[@]}" \
-            -pass pass:benchmark -in "$file" -out "$WORK/peer.enc")
-        peer_dec[$cipher]=$(seconds openssl enc -d "-$cipher" -pbkdf2 "${LEGACY[@]}" \
-            -pass pass:benchmark -in "$WORK/peer.enc" -out "$WORK/peer.dec")
-        cmp -s "$file" "$WORK/peer.dec" || { echo "openssl $cipher did not round-trip" >&2; exit 1; }
+        encs=() decs=()
+        for run in $(seq "$RUNS"); do
+            encs+=("$(seconds openssl enc "-$cipher" -pbkdf2 "${LEGACY[@]}" \
+                -pass pass:benchmark -in "$file" -out "$WORK/peer.enc")")
+            decs+=("$(seconds openssl enc -d "-$cipher" -pbkdf2 "${LEGACY[@]}" \
+                -pass pass:benchmark -in "$WORK/peer.enc" -out "$WORK/peer.dec")")
+            cmp -s "$file" "$WORK/peer.dec" || { echo "openssl $cipher did not round-trip" >&2; exit 1; }
+        done
+        peer_enc[$cipher]=$(median "${encs[@]}")
+        peer_dec[$cipher]=$(median "${decs[@]}")
     done
-    peer_enc[zstd]=$(seconds zstd -3 -T0 -q -f "$file" -o "$WORK/peer.zst")
-    peer_dec[zstd]=$(seconds zstd -d -q -f "$WORK/peer.zst" -o "$WORK/peer.dec")
-    cmp -s "$file" "$WORK/peer.dec" || { echo "zstd did not round-trip" >&2; exit 1; }
+    encs=() decs=()
+    for run in $(seq "$RUNS"); do
+        encs+=("$(seconds zstd -3 -T0 -q -f "$file" -o "$WORK/peer.zst")")
+        decs+=("$(seconds zstd -d -q -f "$WORK/peer.zst" -o "$WORK/peer.dec")")
+        cmp -s "$file" "$WORK/peer.dec" || { echo "zstd did not round-trip" >&2; exit 1; }
+    done
+    peer_enc[zstd]=$(median "${encs[@]}")
+    peer_dec[zstd]=$(median "${decs[@]}")
     rm -f "$WORK"/peer.*
 
     cp "$file" "$WORK/ours.bin"
@@ -79,8 +114,8 @@ table() { # table FILE
         method peer enc keys enc+keys nochk peer-enc dec peer-dec r-enc r-e+k r-nchk r-dec peak
     for method in 0 1 2 3 4; do
         local peer=${PEERS[$method]} with without enc keys dec peak encNoCheck
-        with=$("$BENCH" "$WORK/ours.bin" --method "$method" | tail -n 1)
-        without=$("$BENCH" "$WORK/ours.bin" --method "$method" --no-verify | tail -n 1)
+        with=$(bench_median "$WORK/ours.bin" --method "$method")
+        without=$(bench_median "$WORK/ours.bin" --method "$method" --no-verify)
         read -r _ enc _ keys dec _ peak _ <<< "$with"
         read -r _ encNoCheck _ _ _ _ _ _ <<< "$without"
         awk -v name="${NAMES[$method]}" -v peer="$peer" -v e="$enc" -v k="$keys" \
