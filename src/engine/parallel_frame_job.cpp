@@ -65,7 +65,7 @@ public:
     {}
 
     qint64 inputSize() const override { return m_job.length; }
-    // A frame's plain text, or the room zstd asks for to compress it.
+    // A whole frame as read (its plain text is never more).
     qsizetype pieceCapacity() const override { return kMaxFrameSize; }
 
     // One whole frame, found by walking its header and block headers; the rules of the layout

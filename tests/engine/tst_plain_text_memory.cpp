@@ -8,12 +8,12 @@
 // 128 KiB, and the frames are walked block header by block header; the bytes looked for lie
 // just after such a header, where a buffered read of the header would have copied them.
 
-#include "engine/decrypted_file.h"
 #include "engine/encrypted_file.h"
 #include "host/data_ops/digest.h"
 #include "host/data_ops/secure_wipe.h"
 #include "support/file_helpers.h"
 #include "support/memory_scan.h"
+#include "support/restore_file.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -32,17 +32,6 @@ constexpr qsizetype kContentSize = (9 << 20) + 12345;
 // into a zstd block.
 constexpr qsizetype kNeedleOffsets[] = {(1 << 20) + 5000, (4 << 20) + 7000};
 constexpr qsizetype kNeedleSize = 64;
-
-JobResult decrypt(const QString& path, int method)
-{
-    const Method m = *methodFromIndex(method);
-    if (!isEnhanced(m))
-        return decryptStandardFile(path, *cipherOf(m), kPassword);
-    const std::optional<EnhancedRecord> record = readEnhancedRecordFile(path);
-    if (!record)
-        return {JobOutcome::BadInput, JobStep::Record, QStringLiteral("no record")};
-    return restoreEnhancedFile(path, m, *record, kPassword);
-}
 
 QByteArray sha256(QByteArrayView bytes)
 {
@@ -124,9 +113,9 @@ void TestPlainTextMemory::jobsLeaveNoPlainText()
         QVERIFY(file.seek(file.size() - 10));
         QCOMPARE(file.write(QByteArray(1, char(byte ^ 0x5a))), 1);
         file.close();
-        QVERIFY(!decrypt(path, method).done());
+        QVERIFY(!restoreFile(path, method, kPassword).done());
     } else {
-        QVERIFY(decrypt(path, method).done());
+        QVERIFY(restoreFile(path, method, kPassword).done());
     }
 
     const QString left = leftovers(needles);

@@ -2,6 +2,7 @@
 #include "engine/encrypted_file.h"
 #include "host/file_format/zstd_frames.h"
 #include "support/file_helpers.h"
+#include "support/restore_file.h"
 #include "support/test_bytes.h"
 
 #include <QProcess>
@@ -18,18 +19,10 @@ namespace {
 constexpr qsizetype MiB = 1 << 20;
 const QString kPassword = QStringLiteral("checked 检查");
 
-// Restores a file encrypted by the method, as the decrypt command does once the password is
-// known to be right.
 JobResult restore(const QString& file, int method, const JobOptions& options = {},
                   const QString& password = kPassword)
 {
-    const Method m = *methodFromIndex(method);
-    if (!isEnhanced(m))
-        return decryptStandardFile(file, *cipherOf(m), password, options);
-    const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
-    if (!record)
-        return {JobOutcome::BadInput, JobStep::Record};
-    return restoreEnhancedFile(file, m, *record, password, options);
+    return restoreFile(file, method, password, options);
 }
 
 // The payload of an MD5-enhanced file.
