@@ -285,6 +285,27 @@ std::optional<LeftoverRecord> LeftoverRecord::forOpenFile(qintptr nativeHandle)
     return LeftoverRecord(recordPath, record.temporaryPath);
 }
 
+std::optional<LeftoverRecord> LeftoverRecord::create(const QString& targetPath,
+                                                     const QString& temporaryPath,
+                                                     qintptr nativeHandle, qint64 maxSize)
+{
+    Q_UNUSED(targetPath);
+    Q_UNUSED(maxSize);
+#ifdef Q_OS_WIN
+    const auto handle = reinterpret_cast<HANDLE>(nativeHandle);
+#else
+    const int handle = int(nativeHandle);
+#endif
+    const std::optional<FileIdentity> identity = identityOf(handle);
+    if (!identity)
+        return std::nullopt;
+    Record record{QCoreApplication::applicationPid(), *identity, temporaryPath};
+    QString recordPath;
+    if (!storeRecord(record, &recordPath))
+        return std::nullopt;
+    return LeftoverRecord(recordPath, record.temporaryPath);
+}
+
 LeftoverRecord::LeftoverRecord(QString recordPath, QString temporaryPath)
     : m_recordPath(std::move(recordPath)), m_temporaryPath(std::move(temporaryPath))
 {}

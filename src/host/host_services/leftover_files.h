@@ -28,6 +28,13 @@ public:
     // written; a rewrite goes on without one.
     static std::optional<LeftoverRecord> forOpenFile(qintptr nativeHandle);
 
+    // Records the temporary file at temporaryPath (named by temporaryPathFor(targetPath)),
+    // open under nativeHandle, that is to replace targetPath and will hold at most maxSize
+    // bytes. Nothing when the record cannot be written; a rewrite goes on without one.
+    static std::optional<LeftoverRecord> create(const QString& targetPath,
+                                                const QString& temporaryPath, qintptr nativeHandle,
+                                                qint64 maxSize);
+
     LeftoverRecord(LeftoverRecord&& other) noexcept;
     LeftoverRecord& operator=(LeftoverRecord&& other) noexcept;
     LeftoverRecord(const LeftoverRecord&) = delete;
