@@ -267,7 +267,8 @@ void TestFaults::hardLinkedFileIsNotEncrypted()
     QVERIFY(makeHardLink(chosen, other));
     const QList<ShownMessage> messages = runCommand(true, 3, chosen);
     QCOMPARE(messages.size(), 1);
-    QCOMPARE(messages.first().text, QStringLiteral("对该文件加密失败!"));
+    QCOMPARE(messages.first().text,
+             QStringLiteral("对该文件加密失败!\n该文件有多个硬链接,加密后其他链接仍会保留原内容"));
     const JobResult refused = encryptFile(chosen, 3, kPassword, QString());
     QCOMPARE(refused.outcome, JobOutcome::WriteFailed);
     QCOMPARE(refused.step, JobStep::RefusedFile);
