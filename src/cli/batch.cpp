@@ -204,8 +204,10 @@ int run(const QStringList& arguments)
         return usageError(error->text);
 
     catchInterrupts();
-    // What rewrites of killed runs left behind, as the window removes at its start.
-    removeLeftoverFiles();
+    // What rewrites of killed runs left behind, as the window removes at its start; only
+    // before commands that rewrite files themselves.
+    if (options.command != Command::Verify)
+        removeLeftoverFiles();
     return runCommands(options, std::get<QList<Target>>(targets));
 }
 

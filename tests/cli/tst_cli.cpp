@@ -2,6 +2,8 @@
 // against the engine's own commands.
 
 #include "engine/decrypted_file.h"
+#include "host/host_services/leftover_files.h"
+#include "host/host_services/temporary_name.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
@@ -330,6 +332,8 @@ private slots:
     void usage_data();
     void usage();
     void helpMatchesManualPage();
+    void leftoversRemovedOnlyByRewrites_data();
+    void leftoversRemovedOnlyByRewrites();
 
 private:
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -937,6 +941,53 @@ void TestCli::helpMatchesManualPage()
     fromHelp.sort();
     fromManual.sort();
     QCOMPARE(fromHelp, fromManual);
+}
+
+void TestCli::leftoversRemovedOnlyByRewrites_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // FILE stands for a file to work on
+    QTest::addColumn<bool>("removes");
+    const QString file = QStringLiteral("FILE");
+    QTest::newRow("verify") << QStringList{QStringLiteral("verify"), QStringLiteral("-m1"), file}
+                            << false;
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << false;
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << false;
+    QTest::newRow("usage error") << QStringList{QStringLiteral("encrypt")} << false;
+    QTest::newRow("encrypt") << QStringList{QStringLiteral("encrypt"), QStringLiteral("-m1"), file}
+                             << true;
+    QTest::newRow("decrypt") << QStringList{QStringLiteral("decrypt"), QStringLiteral("-m1"), file}
+                             << true;
+}
+
+// What killed rewrites left is removed before a command that rewrites files, and only then.
+void TestCli::leftoversRemovedOnlyByRewrites()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, removes);
+    const QString target = path(QStringLiteral("report.txt"));
+    const QString leftover = temporaryPathFor(target);
+    QVERIFY(writeFile(target, "encrypted bytes"));
+    QVERIFY(writeFile(leftover, "plain text a killed run left"));
+    QProcess ended;
+    ended.start(QCoreApplication::applicationFilePath(), {QStringLiteral("-no-such-option")});
+    QVERIFY(ended.waitForStarted());
+    const qint64 endedId = ended.processId();
+    QVERIFY(ended.waitForFinished());
+    QVERIFY(detail::writeLeftoverRecord(target, leftover, endedId, 100));
+    QVERIFY(writeFile(path(QStringLiteral("other.txt")), "some text"));
+    arguments.replaceInStrings(QStringLiteral("FILE"), path(QStringLiteral("other.txt")));
+    if (arguments.size() > 1)
+        arguments << QStringLiteral("--password-file") << passwordFile(kPassword.toUtf8() + '\n');
+
+    const CliRun run = runProgram({arguments, m_dir->path(), Input::NullDevice, {}, {}});
+    QVERIFY(run.finished);
+    if (removes) {
+        QVERIFY(!QFileInfo::exists(leftover));
+    } else {
+        QCOMPARE(readFile(leftover), QByteArray("plain text a killed run left"));
+        removeLeftoverFiles();
+    }
+    QCOMPARE(readFile(target), QByteArray("encrypted bytes"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
