@@ -29,10 +29,27 @@ QString terminalPrompt(const QString& windowPrompt)
 
 QString printable(const QString& text)
 {
-    QString shown = text;
-    for (QChar& c : shown) {
-        if (c.category() == QChar::Other_Control)
-            c = QChar::ReplacementCharacter;
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        char32_t character = text.at(at).unicode();
+        qsizetype units = 1;
+        if (text.at(at).isHighSurrogate() && at + 1 < text.size() &&
+            text.at(at + 1).isLowSurrogate()) {
+            character = QChar::surrogateToUcs4(text.at(at), text.at(at + 1));
+            units = 2;
+        }
+        switch (QChar::category(character)) {
+        case QChar::Other_Control:   // escape sequences, carriage returns, backspaces
+        case QChar::Other_Format:    // bidirectional overrides and isolates, invisible marks
+        case QChar::Other_Surrogate: // half a character: a byte of a name that is not UTF-8
+            shown += QChar::ReplacementCharacter;
+            break;
+        default:
+            shown += QStringView(text).sliced(at, units);
+            break;
+        }
+        at += units - 1;
     }
     return shown;
 }

@@ -325,6 +325,8 @@ private slots:
     void batchKeepsGoing_data();
     void batchKeepsGoing();
     void recursive();
+    void formatCharactersShownReplaced_data();
+    void formatCharactersShownReplaced();
     void interruptLeavesTheFile_data();
     void interruptLeavesTheFile();
     void usage_data();
@@ -776,6 +778,64 @@ void TestCli::recursive()
         QVERIFY2(decryptWithCommand(path(file), 3, kPassword), qPrintable(file));
         QVERIFY2(readFile(path(file)) == file.toUtf8().repeated(100), qPrintable(file));
     }
+}
+
+void TestCli::formatCharactersShownReplaced_data()
+{
+    QTest::addColumn<QString>("text"); // the file's name and its hint
+    QTest::addColumn<QString>("shown");
+    const QString r(QChar::ReplacementCharacter);
+    QTest::newRow("a right-to-left override")
+        << QStringLiteral("invoice\u202Etxt.exe")
+        << QStringLiteral("invoice") + r + QStringLiteral("txt.exe");
+    QTest::newRow("isolates") << QStringLiteral("a\u2066b\u2067c\u2068d\u2069")
+                              << QStringLiteral("a") + r + u'b' + r + u'c' + r + u'd' + r;
+    QTest::newRow("invisible marks") << QStringLiteral("a\u200Bb\u200Fc\u00ADd")
+                                     << QStringLiteral("a") + r + u'b' + r + u'c' + r + u'd';
+    QTest::newRow("a format character beyond the first plane")
+        << QStringLiteral("tag") + QString::fromUcs4(U"\U000E0041", 1) + QStringLiteral("ged")
+        << QStringLiteral("tag") + r + QStringLiteral("ged");
+    QTest::newRow("an escape sequence")
+        << QStringLiteral("\x1b[31mred") << r + QStringLiteral("[31mred");
+}
+
+// A name and a hint are anyone's choice: what would act on the terminal, or on how the text
+// around it shows (a right-to-left override makes one name look like another), is shown as
+// U+FFFD, in the hint above the prompt and in the name of the line that reports the file.
+void TestCli::formatCharactersShownReplaced()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the hint shows on the terminal, here a POSIX pseudo-terminal");
+#else
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QVERIFY(writeFile(path(text), content(80)));
+    QVERIFY(encryptWithCommand(path(text), 3, kPassword, text));
+
+    PseudoTerminal tty;
+    QVERIFY(!tty.device().isEmpty());
+    QProcess process;
+    startCli(process, {{QStringLiteral("decrypt"), QStringLiteral("-m"), QStringLiteral("3"), text},
+                       m_dir->path(),
+                       Input::Terminal,
+                       {},
+                       {},
+                       tty.device()});
+    QVERIFY(process.waitForStarted());
+    QVERIFY2(tty.waitFor(kPrompt), qPrintable(tty.shown()));
+    tty.type(kPassword + u'x');
+    tty.readToEnd();
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 1);
+    const QString terminal = tty.shown();
+    QVERIFY2(terminal.contains(shown + u'\n' + kPrompt), qPrintable(terminal));
+    QVERIFY2(terminal.contains(shown + QStringLiteral(": ") + kWrongPassword),
+             qPrintable(terminal));
+    for (const QChar c : text) {
+        if (!shown.contains(c))
+            QVERIFY2(!terminal.contains(c), qPrintable(QString::number(c.unicode(), 16)));
+    }
+#endif
 }
 
 void TestCli::interruptLeavesTheFile_data()
