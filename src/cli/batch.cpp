@@ -151,7 +151,10 @@ int runCommands(const CliOptions& options, const QList<Target>& targets)
         progress.clear();
         if (report.noPassword)
             return noPassword(passwords);
-        if (outcome == CommandOutcome::Cancelled || report.cancelled || interrupted()) {
+        // Only the command knows whether the file was done when the signal came: the signal
+        // may well come after the new content replaced the file. A file done is reported done,
+        // and the loop then ends.
+        if (outcome == CommandOutcome::Cancelled) {
             writeErr(printable(target.shown) +
                      QStringLiteral(": interrupted, the file is as it was\n"));
             break;

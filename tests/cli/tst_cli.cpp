@@ -9,15 +9,19 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
@@ -67,12 +71,18 @@ struct CliStart
     QString descriptor3 = {};
     // POSIX, with Input::Terminal: the terminal device.
     QByteArray terminal = {};
+    // A program that runs virellock-cli, and its arguments before it: strace.
+    QStringList wrapper = {};
 };
 
 void startCli(QProcess& process, const CliStart& start)
 {
-    process.setProgram(QStringLiteral(VIRELLOCK_CLI));
-    process.setArguments(start.arguments);
+    process.setProgram(start.wrapper.isEmpty() ? QStringLiteral(VIRELLOCK_CLI)
+                                               : start.wrapper.first());
+    process.setArguments(start.wrapper.isEmpty()
+                             ? start.arguments
+                             : start.wrapper.mid(1) + QStringList{QStringLiteral(VIRELLOCK_CLI)} +
+                                   start.arguments);
     process.setWorkingDirectory(start.workingDirectory);
     if (start.input == Input::NullDevice)
         process.setStandardInputFile(QProcess::nullDevice());
@@ -302,6 +312,45 @@ qint64 readPosition(qint64 pid, const QString& path)
     }
     return -1;
 }
+
+// The child of a process that runs program, 0 while it has none.
+qint64 childRunning(qint64 pid, const QString& program)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (!children.open(QIODevice::ReadOnly))
+        return 0;
+    const QString canonical = QFileInfo(program).canonicalFilePath();
+    for (const QByteArray& child : children.readAll().split(' ')) {
+        if (QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(child.trimmed())) == canonical)
+            return child.trimmed().toLongLong();
+    }
+    return 0;
+}
+
+// The files that the threads of a process are about to sync (fsync, fdatasync): strace holds
+// them at the start of the call, where /proc shows it and its descriptor.
+QStringList filesBeingSynced(qint64 pid)
+{
+    QStringList files;
+    const QString process = QStringLiteral("/proc/%1/").arg(pid);
+    const QStringList tasks =
+        QDir(process + QStringLiteral("task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& task : tasks) {
+        QFile call(process + QStringLiteral("task/") + task + QStringLiteral("/syscall"));
+        if (!call.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> fields = call.readAll().split(' ');
+        bool number = false;
+        const long called = fields.first().trimmed().toLong(&number);
+        if (!number || fields.size() < 2 || (called != SYS_fsync && called != SYS_fdatasync))
+            continue;
+        const qlonglong descriptor = fields.at(1).toLongLong(&number, 0);
+        if (number)
+            files.append(QFile::symLinkTarget(process + QStringLiteral("fd/") +
+                                              QString::number(descriptor)));
+    }
+    return files;
+}
 #endif
 
 } // namespace
@@ -329,6 +378,7 @@ private slots:
     void formatCharactersShownReplaced();
     void interruptLeavesTheFile_data();
     void interruptLeavesTheFile();
+    void lateInterruptReportsTheFileDone();
     void usage_data();
     void usage();
     void helpMatchesManualPage();
@@ -887,6 +937,76 @@ void TestCli::interruptLeavesTheFile()
     QVERIFY2(err.startsWith(file + QStringLiteral(": interrupted")), qPrintable(err));
     QVERIFY(readFile(file) == before);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("large.bin")});
+#endif
+}
+
+// A Ctrl-C that comes after the new content has replaced the file, while the system still
+// syncs it, does not make the file "as it was": what is reported is what the file is, the
+// files after it are not started, and the exit status tells of the signal.
+void TestCli::lateInterruptReportsTheFileDone()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("strace holds the program at its sync, which Linux's /proc shows");
+#else
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("strace is not installed: scripts/ensure-packages.sh installs it");
+    const QStringList names{QStringLiteral("a.bin"), QStringLiteral("b.bin")};
+    QByteArray plain[2];
+    for (int i = 0; i < 2; ++i) {
+        plain[i] = content(100 + i);
+        QVERIFY(writeFile(path(names[i]), plain[i]));
+    }
+    CliStart start{{QStringLiteral("encrypt"), QStringLiteral("-m"), QStringLiteral("rc4"),
+                    QStringLiteral("--password-file"), passwordFile(kPassword.toUtf8() + '\n')},
+                   m_dir->path(),
+                   Input::NullDevice,
+                   {}};
+    start.arguments += names;
+    // Every sync waits three seconds at its start, time enough for the signal to come within.
+    start.wrapper = QStringList{strace,
+                                QStringLiteral("-f"),
+                                QStringLiteral("-o"),
+                                QStringLiteral("/dev/null"),
+                                QStringLiteral("-e"),
+                                QStringLiteral("inject=fdatasync,fsync:delay_enter=3000000")};
+    QProcess process;
+    startCli(process, start);
+    QVERIFY(process.waitForStarted());
+
+    // The new content of a.bin is written beside it, and synced before it replaces a.bin.
+    const QString folder = QDir(m_dir->path()).canonicalPath() + u'/';
+    qint64 cli = 0;
+    bool sent = false;
+    while (!sent && !process.waitForFinished(5)) {
+        // strace starts other children of its own first.
+        if (cli == 0)
+            cli = childRunning(process.processId(), QStringLiteral(VIRELLOCK_CLI));
+        const QStringList synced = cli == 0 ? QStringList() : filesBeingSynced(cli);
+        if (std::any_of(synced.begin(), synced.end(),
+                        [&folder](const QString& file) { return file.startsWith(folder); })) {
+            ::kill(pid_t(cli), SIGINT);
+            sent = true;
+        }
+    }
+    QVERIFY(process.waitForFinished(120000));
+    QVERIFY2(sent, "the program was never seen syncing a file of the folder");
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    const QStringList lines =
+        QString::fromUtf8(process.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+    if (readFile(path(names[0])) == plain[0]) {
+        QCOMPARE(lines,
+                 (QStringList{QStringLiteral("a.bin: interrupted, the file is as it was"),
+                              QStringLiteral("interrupted: 0 done, 0 failed, 2 not started")}));
+    } else {
+        QCOMPARE(lines,
+                 QStringList{QStringLiteral("interrupted: 1 done, 0 failed, 1 not started")});
+        QVERIFY(decryptWithCommand(path(names[0]), 1, kPassword));
+        QVERIFY(readFile(path(names[0])) == plain[0]);
+    }
+    QVERIFY(readFile(path(names[1])) == plain[1]);
+    QCOMPARE(folderEntries(m_dir->path()), names);
 #endif
 }
 
