@@ -86,11 +86,16 @@ dataops::SecretString* PasswordSupply::take(const QString& prompt)
         line = readFirstLineOfFile(*m_option.file);
     } else if (m_option.descriptor) {
         const QString what = QStringLiteral("descriptor %1").arg(*m_option.descriptor);
-        // What is typed there would show: leave --password-fd out to be asked without echo.
-        if (isTerminal(*m_option.descriptor))
+        if (!openAtStart(*m_option.descriptor)) {
+            // One the program opened itself (Qt's, or /dev/null in place of a closed standard
+            // stream) holds nothing of the caller's.
+            line.error = what + QStringLiteral(" was not open when virellock-cli started");
+        } else if (isTerminal(*m_option.descriptor)) {
+            // What is typed there would show: leave --password-fd out to be asked without echo.
             line.error = what + QStringLiteral(" is a terminal");
-        else
+        } else {
             line = readFirstLine(*m_option.descriptor, what);
+        }
     } else if (m_asks) {
         line = readHiddenLine(terminalPrompt(prompt));
     } else {

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -67,9 +68,10 @@ struct CliStart
     QString workingDirectory;
     Input input = Input::Pipe;
     QByteArray inputBytes;
-    // POSIX: a file the child gets as its descriptor 3.
+    // POSIX: a file the child gets as its descriptor 3; without one, descriptor 3 is closed.
     QString descriptor3 = {};
-    // POSIX, with Input::Terminal: the terminal device.
+    // POSIX, with Input::Terminal: the terminal device. The program runs in a process group of
+    // its own there, as a shell starts a job, so that a stop signal stops it.
     QByteArray terminal = {};
     // A program that runs virellock-cli, and its arguments before it: strace.
     QStringList wrapper = {};
@@ -96,6 +98,7 @@ void startCli(QProcess& process, const CliStart& start)
         if (closed)
             ::close(STDIN_FILENO);
         if (!terminal.isEmpty()) {
+            ::setpgid(0, 0);
             const int device = ::open(terminal.constData(), O_RDWR | O_NOCTTY);
             ::dup2(device, STDIN_FILENO);
             ::dup2(device, STDERR_FILENO);
@@ -105,6 +108,8 @@ void startCli(QProcess& process, const CliStart& start)
             ::fcntl(3, F_SETFD, 0);
         else if (descriptor3 >= 0)
             ::dup2(descriptor3, 3);
+        else
+            ::close(3);
     });
 #endif
     process.start();
@@ -267,6 +272,16 @@ public:
     // The terminal ends its lines with "\r\n"; the carriage returns are left out, those of the
     // redrawn progress line too.
     QString shown() const { return QString::fromUtf8(m_shown).remove(u'\r'); }
+    // Whether the terminal shows what is typed, as the program on it has set it.
+    bool echoes() const
+    {
+        const int device = ::open(m_device.constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        termios settings = {};
+        const bool read = device >= 0 && ::tcgetattr(device, &settings) == 0;
+        if (device >= 0)
+            ::close(device);
+        return read && (settings.c_lflag & ECHO) != 0;
+    }
 
 private:
     bool readSome()
@@ -351,6 +366,18 @@ QStringList filesBeingSynced(qint64 pid)
     }
     return files;
 }
+
+// The state /proc gives a process: 'T' while it is stopped; 0 once it is gone.
+char processState(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // "pid (name) S ...": the name may hold anything, the state follows its last ')'.
+    const qsizetype end = text.lastIndexOf(')');
+    return end >= 0 && end + 2 < text.size() ? text.at(end + 2) : 0;
+}
 #endif
 
 } // namespace
@@ -376,6 +403,7 @@ private slots:
     void recursive();
     void formatCharactersShownReplaced_data();
     void formatCharactersShownReplaced();
+    void stopAtThePrompt();
     void interruptLeavesTheFile_data();
     void interruptLeavesTheFile();
     void lateInterruptReportsTheFileDone();
@@ -470,9 +498,9 @@ void TestCli::passwordSources_data()
     const QByteArray utf8 = kPassword.toUtf8();
     QTest::newRow("file, line feed, more lines") << "file" << utf8 + "\nsecond line\n" << kPassword;
     QTest::newRow("file, carriage return and line feed") << "file" << utf8 + "\r\n" << kPassword;
+    QTest::newRow("file, carriage return at its end, no line feed")
+        << "file" << utf8 + "\r" << kPassword;
     QTest::newRow("file, no line end") << "file" << utf8 << kPassword;
-    QTest::newRow("file, a carriage return inside the line")
-        << "file" << QByteArray("a\rb\n") << QStringLiteral("a\rb");
     // The password is the text as typed: a byte-order mark is part of it.
     QTest::newRow("file, leading U+FEFF") << "file"
                                           << "\xEF\xBB\xBF" + utf8 + "\n"
@@ -480,6 +508,8 @@ void TestCli::passwordSources_data()
     QTest::newRow("standard input, line feed") << "stdin" << utf8 + "\nmore\n" << kPassword;
     QTest::newRow("standard input, carriage return and line feed") << "stdin" << utf8 + "\r\n"
                                                                    << kPassword;
+    QTest::newRow("standard input, carriage return at the end of input")
+        << "stdin" << utf8 + "\r" << kPassword;
     QTest::newRow("--password-fd 0, a pipe") << "fd 0" << utf8 + "\n" << kPassword;
 #ifdef Q_OS_UNIX
     QTest::newRow("--password-fd 3, a file") << "fd 3" << utf8 + "\r\n" << kPassword;
@@ -524,37 +554,67 @@ void TestCli::passwordSources()
 void TestCli::noPassword_data()
 {
     QTest::addColumn<QString>("command");
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("arguments"); // "TERMINAL": a terminal where it was typed
     QTest::addColumn<int>("input");
+    QTest::addColumn<QString>("reason");
     const QStringList none;
+    const QString noLine = QStringLiteral("standard input (not a terminal) gives no line");
     const QStringList missingFile{QStringLiteral("--password-file"), QStringLiteral("missing")};
     const QStringList closedDescriptor{QStringLiteral("--password-fd"), QStringLiteral("9")};
     for (const char* command : {"encrypt", "decrypt"}) {
         QTest::addRow("%s, standard input an empty pipe", command)
-            << command << none << int(Input::Pipe);
+            << command << none << int(Input::Pipe) << noLine;
         QTest::addRow("%s, standard input the null device", command)
-            << command << none << int(Input::NullDevice);
+            << command << none << int(Input::NullDevice) << noLine;
 #ifdef Q_OS_UNIX
         QTest::addRow("%s, standard input closed", command)
-            << command << none << int(Input::Closed);
+            << command << none << int(Input::Closed) << noLine;
 #endif
         QTest::addRow("%s, a password file that does not exist", command)
-            << command << missingFile << int(Input::Pipe);
+            << command << missingFile << int(Input::Pipe)
+            << QStringLiteral("the password file cannot be opened");
         QTest::addRow("%s, an empty password file", command)
             << command << QStringList{QStringLiteral("--password-file"), QStringLiteral("empty")}
-            << int(Input::Pipe);
+            << int(Input::Pipe) << QStringLiteral("the password file gives no line");
+        QTest::addRow("%s, a carriage return inside the password line", command)
+            << command
+            << QStringList{QStringLiteral("--password-file"), QStringLiteral("carriage return")}
+            << int(Input::Pipe)
+            << QStringLiteral("the password file gives a carriage return inside the password "
+                              "line");
+#ifdef Q_OS_UNIX
         QTest::addRow("%s, a descriptor that is not open", command)
-            << command << closedDescriptor << int(Input::Pipe);
+            << command << closedDescriptor << int(Input::Pipe)
+            << QStringLiteral("descriptor 9 was not open when virellock-cli started");
+        // Closed when the program starts, it is the first the program opens for itself.
+        QTest::addRow("%s, a descriptor the program opened itself", command)
+            << command << QStringList{QStringLiteral("--password-fd"), QStringLiteral("3")}
+            << int(Input::Pipe)
+            << QStringLiteral("descriptor 3 was not open when virellock-cli started");
+        QTest::addRow("%s, a password file that is a terminal", command)
+            << command << QStringList{QStringLiteral("--password-file"), QStringLiteral("TERMINAL")}
+            << int(Input::Pipe) << QStringLiteral("the password file is a terminal");
+        QTest::addRow("%s, a password file that is a device", command)
+            << command << QStringList{QStringLiteral("--password-file"), QProcess::nullDevice()}
+            << int(Input::Pipe)
+            << QStringLiteral("the password file is not a regular file or a pipe");
+#else
+        QTest::addRow("%s, a descriptor that is not open", command)
+            << command << closedDescriptor << int(Input::Pipe)
+            << QStringLiteral("descriptor 9 cannot be read");
+#endif
     }
 }
 
-// No terminal and no password: an error at once, nothing touched; never a wait for a password
-// that cannot come.
+// No terminal and no password: an error at once that says why, nothing touched; never a wait
+// for a password that cannot come, nor a password from a source that would show it or that
+// the caller never gave.
 void TestCli::noPassword()
 {
     QFETCH(QString, command);
     QFETCH(QStringList, arguments);
     QFETCH(int, input);
+    QFETCH(QString, reason);
     const QString file = path(QStringLiteral("notes.txt"));
     const QByteArray plain = content(3);
     QVERIFY(writeFile(file, plain));
@@ -562,6 +622,17 @@ void TestCli::noPassword()
         QVERIFY(encryptWithCommand(file, 0, kPassword));
     const QByteArray before = readFile(file);
     QVERIFY(writeFile(m_secrets->filePath(QStringLiteral("empty")), {}));
+    QVERIFY(writeFile(m_secrets->filePath(QStringLiteral("carriage return")),
+                      kPassword.toUtf8() + "\r" + kPassword.toUtf8() + '\n'));
+#ifdef Q_OS_UNIX
+    // Read from there, the password would show as it is typed.
+    PseudoTerminal tty;
+    if (arguments.contains(QStringLiteral("TERMINAL"))) {
+        QVERIFY(!tty.device().isEmpty());
+        arguments.replace(arguments.indexOf(QStringLiteral("TERMINAL")),
+                          QString::fromLocal8Bit(tty.device()));
+    }
+#endif
 
     const CliRun run = runProgram({QStringList{command, QStringLiteral("-m"), QStringLiteral("0")} +
                                        arguments + QStringList{file},
@@ -571,7 +642,7 @@ void TestCli::noPassword()
                                    {}});
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.startsWith(QStringLiteral("virellock-cli: no password: ")),
+    QVERIFY2(run.err.startsWith(QStringLiteral("virellock-cli: no password: ") + reason),
              qPrintable(run.err));
     QVERIFY(readFile(file) == before);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("notes.txt")});
@@ -885,6 +956,53 @@ void TestCli::formatCharactersShownReplaced()
         if (!shown.contains(c))
             QVERIFY2(!terminal.contains(c), qPrintable(QString::number(c.unicode(), 16)));
     }
+#endif
+}
+
+// Ctrl-Z at the hidden prompt: while the program is stopped the terminal echoes again, as the
+// shell and the user need it; when it goes on, echo is off again before the prompt shows anew,
+// and the password typed then is taken and not shown.
+void TestCli::stopAtThePrompt()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("whether the program is stopped is told from Linux's /proc");
+#else
+    const QString file = path(QStringLiteral("a.txt"));
+    const QByteArray plain = content(90);
+    QVERIFY(writeFile(file, plain));
+    PseudoTerminal tty;
+    QVERIFY(!tty.device().isEmpty());
+    QProcess process;
+    startCli(process, {{QStringLiteral("encrypt"), QStringLiteral("-m"), QStringLiteral("3"),
+                        QStringLiteral("a.txt")},
+                       m_dir->path(),
+                       Input::Terminal,
+                       {},
+                       {},
+                       tty.device()});
+    QVERIFY(process.waitForStarted());
+    const pid_t pid = pid_t(process.processId());
+    QVERIFY2(tty.waitFor(kPrompt), qPrintable(tty.shown()));
+    QVERIFY(!tty.echoes());
+
+    QCOMPARE(::kill(pid, SIGTSTP), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(processState(pid), 'T', 120000);
+    QVERIFY(tty.echoes());
+    QCOMPARE(::kill(pid, SIGCONT), 0);
+    QVERIFY2(tty.waitFor(kPrompt), qPrintable(tty.shown()));
+    QVERIFY(!tty.echoes());
+
+    tty.type(kPassword);
+    QVERIFY2(tty.waitFor(kPromptAgain), qPrintable(tty.shown()));
+    tty.type(kPassword);
+    tty.readToEnd();
+    QVERIFY(process.waitForFinished(120000));
+    const QString shown = tty.shown();
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(!shown.contains(kPassword.trimmed()), qPrintable(shown));
+    QVERIFY2(shown.endsWith(QStringLiteral("1 done, 0 failed\n")), qPrintable(shown));
+    QVERIFY(decryptWithCommand(file, 3, kPassword));
+    QVERIFY(readFile(file) == plain);
 #endif
 }
 
