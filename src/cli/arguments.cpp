@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include "cli/system_names.h"
+
 #include <QCommandLineParser>
 
 namespace virellock::cli {
@@ -85,14 +87,19 @@ ParsedArguments parseArguments(const QStringList& arguments)
         if (options.command != Command::Encrypt)
             return UsageError{QStringLiteral("--hint goes with encrypt only")};
         options.hint = parser.value(hint);
+        if (isUndecodableName(options.hint))
+            return UsageError{QStringLiteral("the hint is not valid UTF-8")};
         if (options.hint.size() > kMaxHintLength)
             return UsageError{
                 QStringLiteral("the hint is longer than %1 characters").arg(kMaxHintLength)};
     }
     if (parser.isSet(passwordFile) && parser.isSet(passwordFd))
         return UsageError{QStringLiteral("--password-file and --password-fd exclude each other")};
-    if (parser.isSet(passwordFile))
+    if (parser.isSet(passwordFile)) {
         options.password.file = parser.value(passwordFile);
+        if (isUndecodableName(*options.password.file))
+            return UsageError{QStringLiteral("--password-file: ") + undecodableNameRefusal()};
+    }
     if (parser.isSet(passwordFd)) {
         bool number = false;
         const int descriptor = parser.value(passwordFd).toInt(&number);

@@ -17,10 +17,13 @@
 #include <algorithm>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -73,6 +76,11 @@ struct CliStart
     // POSIX, with Input::Terminal: the terminal device. The program runs in a process group of
     // its own there, as a shell starts a job, so that a stop signal stops it.
     QByteArray terminal = {};
+    // POSIX: the arguments as bytes, in place of arguments, which QProcess could only give as
+    // UTF-8 text.
+    QByteArrayList byteArguments = {};
+    // POSIX: as root, the program runs as the user nobody, for whom permission bits count.
+    bool unprivileged = false;
     // A program that runs virellock-cli, and its arguments before it: strace.
     QStringList wrapper = {};
 };
@@ -94,7 +102,16 @@ void startCli(QProcess& process, const CliStart& start)
             ? -1
             : ::open(QFile::encodeName(start.descriptor3).constData(), O_RDONLY | O_CLOEXEC);
     const QByteArray terminal = start.input == Input::Terminal ? start.terminal : QByteArray();
-    process.setChildProcessModifier([descriptor3, closed = start.input == Input::Closed, terminal] {
+    // Made before the fork: the child may only call what is safe after it.
+    QByteArrayList argumentBytes{QByteArrayLiteral(VIRELLOCK_CLI)};
+    argumentBytes += start.byteArguments;
+    std::vector<char*> argv;
+    for (QByteArray& argument : argumentBytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    char** const byteArgv = start.byteArguments.isEmpty() ? nullptr : argv.data();
+    process.setChildProcessModifier([descriptor3, closed = start.input == Input::Closed, terminal,
+                                     byteArgv, unprivileged = start.unprivileged] {
         if (closed)
             ::close(STDIN_FILENO);
         if (!terminal.isEmpty()) {
@@ -110,6 +127,13 @@ void startCli(QProcess& process, const CliStart& start)
             ::dup2(descriptor3, 3);
         else
             ::close(3);
+        if (unprivileged && ::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(125);
+        if (byteArgv) {
+            ::execv(byteArgv[0], byteArgv);
+            ::_exit(127);
+        }
     });
 #endif
     process.start();
@@ -380,6 +404,65 @@ char processState(qint64 pid)
 }
 #endif
 
+#ifdef Q_OS_UNIX
+// Files whose names are bytes, which need not be UTF-8, made in a folder with the folders they
+// need; removed again when this goes, as QTemporaryDir cannot remove a name that is not UTF-8.
+class BytesNamedFiles
+{
+public:
+    explicit BytesNamedFiles(const QString& folder) : m_folder(QFile::encodeName(folder) + '/') {}
+    ~BytesNamedFiles()
+    {
+        for (const QByteArray& file : std::as_const(m_files))
+            ::unlink((m_folder + file).constData());
+        for (auto folder = m_folders.crbegin(); folder != m_folders.crend(); ++folder)
+            ::rmdir((m_folder + *folder).constData());
+    }
+    BytesNamedFiles(const BytesNamedFiles&) = delete;
+    BytesNamedFiles& operator=(const BytesNamedFiles&) = delete;
+
+    bool write(const QByteArray& file, const QByteArray& content)
+    {
+        for (qsizetype slash = file.indexOf('/'); slash > 0; slash = file.indexOf('/', slash + 1)) {
+            if (::mkdir((m_folder + file.first(slash)).constData(), 0755) == 0)
+                m_folders.append(file.first(slash));
+            else if (errno != EEXIST)
+                return false;
+        }
+        const int descriptor =
+            ::open((m_folder + file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (descriptor < 0)
+            return false;
+        m_files.append(file);
+        const bool written = ::write(descriptor, content.constData(), size_t(content.size())) ==
+                             ssize_t(content.size());
+        return ::close(descriptor) == 0 && written;
+    }
+
+    QByteArray read(const QByteArray& file) const
+    {
+        const int descriptor = ::open((m_folder + file).constData(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            return "<unreadable>";
+        QByteArray content;
+        char buffer[65536];
+        ssize_t got = 0;
+        while ((got = ::read(descriptor, buffer, sizeof buffer)) > 0)
+            content.append(buffer, got);
+        ::close(descriptor);
+        return content;
+    }
+
+    // The name Qt's file functions take for it, when it is UTF-8.
+    QString path(const QByteArray& file) const { return QFile::decodeName(m_folder + file); }
+
+private:
+    QByteArray m_folder;
+    QByteArrayList m_files;
+    QByteArrayList m_folders;
+};
+#endif
+
 } // namespace
 
 class TestCli : public QObject
@@ -401,6 +484,10 @@ private slots:
     void batchKeepsGoing_data();
     void batchKeepsGoing();
     void recursive();
+    void recursiveReportsWhatItLeavesOut_data();
+    void recursiveReportsWhatItLeavesOut();
+    void namesNotUtf8_data();
+    void namesNotUtf8();
     void formatCharactersShownReplaced_data();
     void formatCharactersShownReplaced();
     void stopAtThePrompt();
@@ -899,6 +986,123 @@ void TestCli::recursive()
         QVERIFY2(decryptWithCommand(path(file), 3, kPassword), qPrintable(file));
         QVERIFY2(readFile(path(file)) == file.toUtf8().repeated(100), qPrintable(file));
     }
+}
+
+void TestCli::recursiveReportsWhatItLeavesOut_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("a FIFO") << "fifo"
+                            << "tree/fifo: not a regular file";
+    QTest::newRow("a folder that cannot be read")
+        << "locked"
+        << "tree/locked: the folder cannot be read [Permission denied]";
+}
+
+// What -r finds and does not take, besides symbolic links, is named with why and counted as
+// failed: nothing under the folder is left out without a word.
+void TestCli::recursiveReportsWhatItLeavesOut()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("a FIFO and a folder that its owner cannot read are POSIX fixtures");
+#else
+    QFETCH(QString, entry);
+    QFETCH(QString, line);
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("tree")));
+    const QString good = path(QStringLiteral("tree/good.txt"));
+    QVERIFY(writeFile(good, content(70)));
+    QVERIFY(encryptWithCommand(good, 1, kPassword));
+    const QString planted = path(QStringLiteral("tree/") + entry);
+    if (entry == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(planted).constData(), 0644), 0);
+    } else {
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("tree/locked")));
+        QVERIFY(writeFile(planted + QStringLiteral("/inside.txt"), "inside"));
+        QCOMPARE(::chmod(QFile::encodeName(planted).constData(), 0), 0);
+    }
+    // The program runs as another user where the tests run as root, who reads any folder.
+    QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755), 0);
+
+    CliStart start{{QStringLiteral("verify"), QStringLiteral("-r"), QStringLiteral("-m"),
+                    QStringLiteral("1"), QStringLiteral("tree")},
+                   m_dir->path(),
+                   Input::Pipe,
+                   kPassword.toUtf8() + '\n'};
+    start.unprivileged = true;
+    const CliRun run = runProgram(start);
+    ::chmod(QFile::encodeName(planted).constData(), 0755);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.errLines(), (QStringList{line, QStringLiteral("1 done, 1 failed")}));
+#endif
+}
+
+void TestCli::namesNotUtf8_data()
+{
+    QTest::addColumn<QByteArrayList>("arguments"); // after the command, the method and password
+    QTest::addColumn<QByteArrayList>("refused");   // files that must stay as they are
+    QTest::addColumn<QByteArrayList>("encrypted"); // files that must be encrypted
+    QTest::addColumn<QStringList>("lines");        // the failure lines, in order
+    const QByteArray bad("bad\xff");
+    // What Qt decodes bad to: the name of another file.
+    const QByteArray lookalike("bad\xef\xbf\xbd");
+    const QString shown = QStringLiteral("bad") + QChar(QChar::ReplacementCharacter);
+    const QString refusal =
+        QStringLiteral(": the name is not valid UTF-8, which this program cannot handle");
+    QTest::newRow("named, beside the file its decoding names")
+        << QByteArrayList{bad, "good"} << QByteArrayList{bad, lookalike} << QByteArrayList{"good"}
+        << QStringList{shown + refusal};
+    QTest::newRow("two named that decode alike")
+        << QByteArrayList{bad, "bad\xfe", "good"} << QByteArrayList{bad, "bad\xfe"}
+        << QByteArrayList{"good"} << QStringList{shown + refusal, shown + refusal};
+    QTest::newRow("-r: a file beside the file its decoding names")
+        << QByteArrayList{"-r", "tree"} << QByteArrayList{"tree/" + bad}
+        << QByteArrayList{"tree/" + lookalike, "tree/good"}
+        << QStringList{QStringLiteral("tree/") + shown + refusal};
+    QTest::newRow("-r: a folder, and what is in it")
+        << QByteArrayList{"-r", "tree"} << QByteArrayList{"tree/folder\xff/inside"}
+        << QByteArrayList{"tree/good"}
+        << QStringList{QStringLiteral("tree/folder") + QChar(QChar::ReplacementCharacter) +
+                       refusal};
+}
+
+// A name that is not UTF-8 reaches the program as bytes: it is refused with a line that says
+// why and counted as failed, never taken for the file whose name its lossy decoding gives, and
+// the other files go on.
+void TestCli::namesNotUtf8()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("names are UTF-16 on Windows, and reach the program as they are");
+#else
+    QFETCH(QByteArrayList, arguments);
+    QFETCH(QByteArrayList, refused);
+    QFETCH(QByteArrayList, encrypted);
+    QFETCH(QStringList, lines);
+    BytesNamedFiles files(m_dir->path());
+    QHash<QByteArray, QByteArray> plain;
+    for (const QByteArray& file : refused + encrypted) {
+        plain.insert(file, file + QByteArray(" plain text\n").repeated(1000));
+        QVERIFY2(files.write(file, plain.value(file)), file.constData());
+    }
+
+    CliStart start{{}, m_dir->path(), Input::NullDevice, {}};
+    start.byteArguments =
+        QByteArrayList{"encrypt", "-m", "1", "--password-file",
+                       QFile::encodeName(passwordFile(kPassword.toUtf8() + '\n'))} +
+        arguments;
+    const CliRun run = runProgram(start);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.errLines(),
+             lines +
+                 QStringList{
+                     QStringLiteral("%1 done, %2 failed").arg(encrypted.size()).arg(lines.size())});
+    for (const QByteArray& file : refused)
+        QVERIFY2(files.read(file) == plain.value(file), file.constData());
+    for (const QByteArray& file : encrypted) {
+        QVERIFY2(files.read(file) != plain.value(file), file.constData());
+        QVERIFY2(decryptWithCommand(files.path(file), 1, kPassword), file.constData());
+        QVERIFY2(files.read(file) == plain.value(file), file.constData());
+    }
+#endif
 }
 
 void TestCli::formatCharactersShownReplaced_data()
