@@ -182,8 +182,10 @@ JobResult decryptRange(const QString& path, const EnhancedRecord* record, Cipher
 // Before anything is written: the content the frames declare, walked from their headers without
 // decompressing, must fit in the free space of the disk the temporary file goes to. A small
 // foreign payload that declares gigabytes is turned away after a few reads, before it can fill
-// the disk; each frame is held to what it declares as it is decompressed.
-JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length)
+// the disk; each frame is held to what it declares as it is decompressed. The walk of a long
+// payload can be cancelled like the work that follows it.
+JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length,
+                    const ProgressCallback& progress)
 {
     const QFileInfo file(path);
     // The temporary file goes beside the file a symbolic link leads to.
@@ -192,10 +194,13 @@ JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length)
     const qint64 available = disk.isValid() ? disk.bytesAvailable() : -1;
     // A disk that does not say is left to refuse the writes itself.
     const qint64 limit = available >= 0 ? available : std::numeric_limits<qint64>::max();
-    const FrameSequence frames = walkFramesOf(payload, length, limit);
+    const KeepGoing keepGoing = [&progress, length] { return !progress || progress(0, length); };
+    const FrameSequence frames = walkFramesOf(payload, length, limit, keepGoing);
     switch (frames.status) {
     case FrameSequence::Good:
         return JobOutcome::Done;
+    case FrameSequence::Cancelled:
+        return JobOutcome::Cancelled;
     case FrameSequence::TooLarge:
         return {JobOutcome::WriteFailed, JobStep::NoRoom,
                 QStringLiteral("the first %1 frames declare %2 bytes, the disk has %3 free")
@@ -220,7 +225,10 @@ JobResult decompressRange(const QString& path, const EnhancedRecord& record,
     if (!rewrite.failure().done())
         return check.before(rewrite.failure());
     if (rewrite.writer()) {
-        if (const JobResult room = checkRoom(path, rewrite.source(), rewrite.size()); !room.done())
+        const JobResult room = checkRoom(path, rewrite.source(), rewrite.size(), options.progress);
+        if (room.outcome == JobOutcome::Cancelled)
+            return room;
+        if (!room.done())
             return check.before(room);
     }
     FrameJob job;
