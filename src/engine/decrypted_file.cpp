@@ -4,6 +4,7 @@
 #include "engine/parallel_frame_job.h"
 #include "host/data_ops/key_derivation.h"
 #include "host/data_ops/password_check.h"
+#include "host/host_services/source_file.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -34,9 +35,9 @@ public:
         // Unbuffered: walking zstd's frames reads a few header bytes every 128 KiB, and
         // QFile would read 16 KiB into a buffer of its own for each, the start of a block that
         // zstd may have stored as it is among them. The pieces are read whole either way.
-        if (!m_source.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-            m_source.isSequential()) {
-            m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, m_source.errorString()};
+        if (const SourceOpening opening = openSourceFile(m_source, QIODevice::Unbuffered);
+            !opening.opened) {
+            m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure};
             return;
         }
         m_range = {0, m_source.size()};
@@ -247,12 +248,22 @@ JobResult decompressRange(const QString& path, const EnhancedRecord& record,
 
 } // namespace
 
-std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path)
+EnhancedRecordReading readEnhancedRecordOrFailure(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
-        return std::nullopt;
-    return readEnhancedRecord(file);
+    if (const SourceOpening opening = openSourceFile(file); !opening.opened)
+        return {std::nullopt, {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure}};
+    std::optional<EnhancedRecord> record = readEnhancedRecord(file);
+    if (!record)
+        return {std::nullopt,
+                {JobOutcome::BadInput, JobStep::Record,
+                 QStringLiteral("not exactly three values within their bounds")}};
+    return {std::move(record), JobOutcome::Done};
+}
+
+std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path)
+{
+    return readEnhancedRecordOrFailure(path).record;
 }
 
 JobResult decryptStandardFile(const QString& path, CipherAlgorithm cipher, const QString& password,
