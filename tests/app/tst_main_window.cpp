@@ -261,7 +261,7 @@ void TestMainWindow::startUpWritesTheFileEntries()
         QStringLiteral("HKEY_CURRENT_USER\\Software\\Classes\\*\\shell\\Virellock\\command"),
         QSettings::NativeFormat);
     QCOMPARE(key.value(QStringLiteral("Default")).toString(),
-             u'"' + program + QStringLiteral("\" \"%1\""));
+             u'"' + program + QStringLiteral("\" -- \"%1\""));
     wchar_t* sendTo = nullptr;
     QVERIFY(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_SendTo, 0, nullptr, &sendTo)));
     const QString link = QString::fromWCharArray(sendTo) + QStringLiteral("\\Virellock.lnk");
