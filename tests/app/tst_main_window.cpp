@@ -681,10 +681,17 @@ void TestMainWindow::argumentsChooseFiles_data()
     QTest::newRow("after the separator, files named like Qt's options")
         << QStringList{"--", "-platformpluginpath", "-style", "--"}
         << QStringList{"-platformpluginpath", "-style", "--"} << "Virellock - 3 files";
+    QTest::newRow("a file and a hard link to it") << QStringList{"a.txt", "--", "hard link to a"}
+                                                  << QStringList{"a.txt"} << "Virellock - a.txt";
+#ifndef Q_OS_WIN
+    QTest::newRow("a file and a symbolic link to it")
+        << QStringList{"--", "symbolic link to a", "a.txt", "%DIR%/a.txt"}
+        << QStringList{"symbolic link to a"} << "Virellock - symbolic link to a";
+#endif
 }
 
 // The files named on the command line, as the file managers' entries start the program, are
-// the window's choice from the start.
+// the window's choice from the start; a file named twice, through a link too, is chosen once.
 void TestMainWindow::argumentsChooseFiles()
 {
     QFETCH(QStringList, arguments);
@@ -695,6 +702,12 @@ void TestMainWindow::argumentsChooseFiles()
          {"a.txt", "-dash 名字.txt", "日记 diary.txt", "-platformpluginpath", "-style", "--"})
         QVERIFY(test::writeFile(dir.filePath(QString::fromUtf8(name)), "content"));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    QVERIFY(test::makeHardLink(dir.filePath(QStringLiteral("a.txt")),
+                               dir.filePath(QStringLiteral("hard link to a"))));
+#ifndef Q_OS_WIN
+    QVERIFY(
+        QFile::link(QStringLiteral("a.txt"), dir.filePath(QStringLiteral("symbolic link to a"))));
+#endif
     QStringList texts{QCoreApplication::applicationFilePath()};
     for (const QString& argument : arguments)
         texts << QString(argument).replace(QStringLiteral("%DIR%"), dir.path());
