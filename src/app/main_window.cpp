@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "engine/methods.h"
+#include "host/host_services/file_services.h"
 #include "host/host_services/qt_host_services.h"
 #include "link_label.h"
 #include "open_file_dialog.h"
@@ -68,15 +69,24 @@ QStringList localPaths(const QMimeData* data)
     return paths;
 }
 
-// The existing files among paths, as full native paths, in order and each once.
+// The existing files among paths, as full native paths, in order and each once: a file named
+// again, by the same path or another (a link to it), is left out, or a command would work on it
+// twice.
 QStringList existingFiles(const QStringList& paths)
 {
     QStringList files;
+    QList<FileSystemIdentity> identities;
     for (const QString& path : paths) {
         const QFileInfo info(path);
+        if (path.isEmpty() || !info.isFile())
+            continue;
         const QString file = QDir::toNativeSeparators(info.absoluteFilePath());
-        if (!path.isEmpty() && info.isFile() && !files.contains(file))
-            files.append(file);
+        const std::optional<FileSystemIdentity> identity = fileIdentity(file);
+        if (files.contains(file) || (identity && identities.contains(*identity)))
+            continue;
+        files.append(file);
+        if (identity)
+            identities.append(*identity);
     }
     return files;
 }

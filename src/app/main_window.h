@@ -40,11 +40,12 @@ public:
 
     // Chooses the files the next click on a link works on, in place of its open-file dialog:
     // the existing files among paths (relative ones from the current folder), as full native
-    // paths; folders and missing names are left out. When any remain they replace the choice
-    // and the title names them; otherwise the choice stays as it was. True when they replaced
-    // it. The choice goes once a command has taken the files: once it has worked on them, or
-    // been cancelled at the password prompt or in the progress dialog. A command stopped
-    // before (a check failed, No to the question) keeps it, to be clicked again.
+    // paths, each file once however many names (links) it was given by; folders and missing
+    // names are left out. When any remain they replace the choice and the title names them;
+    // otherwise the choice stays as it was. True when they replaced it. The choice goes once a
+    // command has taken the files: once it has worked on them, or been cancelled at the
+    // password prompt or in the progress dialog. A command stopped before (a check failed, No
+    // to the question) keeps it, to be clicked again.
     bool setChosenFiles(const QStringList& paths);
     const QStringList& chosenFiles() const { return m_chosenFiles; }
 

@@ -18,9 +18,9 @@ bool writeFolderEntry()
                               programFullPath());
 }
 
-void chooseArgumentFiles(MainWindow& window, const QStringList& arguments)
+void chooseArgumentFiles(MainWindow& window, const ProgramArguments& arguments)
 {
-    window.setChosenFiles(arguments.mid(1));
+    window.setChosenFiles(arguments.files());
 }
 
 void startUp(HostServices& host)

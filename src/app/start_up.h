@@ -2,8 +2,7 @@
 
 #include "host/data_ops/cipher_backend.h"
 #include "host/host_services/host_services.h"
-
-#include <QStringList>
+#include "program_arguments.h"
 
 namespace virellock {
 
@@ -13,10 +12,10 @@ class MainWindow;
 // entry the program works all the same, so the caller need not report a failure.
 bool writeFolderEntry();
 
-// The files named on the command line (arguments as QCoreApplication::arguments() gives them,
-// the program's own name first) become the window's chosen files: "virellock FILE...", as the
-// file managers' entries start it. Names that are not existing files are left out.
-void chooseArgumentFiles(MainWindow& window, const QStringList& arguments);
+// The files named on the command line become the window's chosen files: "virellock FILE..."
+// or "virellock -- FILE...", as the file managers' entries start it. Names that are not
+// existing files are left out.
+void chooseArgumentFiles(MainWindow& window, const ProgramArguments& arguments);
 
 // What the program does at start, once its window shows: writes the folder entry and the
 // entries for files (host/host_services/file_entries.h), ignoring failures; removes what a

@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include "cli/system_names.h"
+
 #include <QCommandLineParser>
 
 namespace virellock::cli {
@@ -85,14 +87,19 @@ ParsedArguments parseArguments(const QStringList& arguments)
         if (options.command != Command::Encrypt)
             return UsageError{QStringLiteral("--hint goes with encrypt only")};
         options.hint = parser.value(hint);
+        if (isUndecodableName(options.hint))
+            return UsageError{QStringLiteral("the hint is not valid UTF-8")};
         if (options.hint.size() > kMaxHintLength)
             return UsageError{
                 QStringLiteral("the hint is longer than %1 characters").arg(kMaxHintLength)};
     }
     if (parser.isSet(passwordFile) && parser.isSet(passwordFd))
         return UsageError{QStringLiteral("--password-file and --password-fd exclude each other")};
-    if (parser.isSet(passwordFile))
+    if (parser.isSet(passwordFile)) {
         options.password.file = parser.value(passwordFile);
+        if (isUndecodableName(*options.password.file))
+            return UsageError{QStringLiteral("--password-file: ") + undecodableNameRefusal()};
+    }
     if (parser.isSet(passwordFd)) {
         bool number = false;
         const int descriptor = parser.value(passwordFd).toInt(&number);
@@ -134,22 +141,29 @@ QString helpText()
         "  -m, --method METHOD    the method, 0 to 4 or its name (default md5-enhanced)\n"
         "      --hint TEXT        encrypt: the password-forgotten hint that the enhanced\n"
         "                         methods store in the file, readable by anyone\n"
-        "  -r, --recursive        take the regular files under each FILE that is a folder\n"
+        "  -r, --recursive        take the regular files under each FILE that is a folder;\n"
+        "                         symbolic links are left out, anything else that cannot be\n"
+        "                         taken is reported as failed\n"
         "      --password-file FILE\n"
-        "                         the password is the first line of FILE\n"
-        "      --password-fd N    the password is the first line read from descriptor N\n"
+        "                         the password is the first line of FILE, a regular file or\n"
+        "                         a pipe, not a terminal\n"
+        "      --password-fd N    the password is the first line read from descriptor N, open\n"
+        "                         when the program starts and not a terminal\n"
         "  -q, --quiet            no progress and no summary; failures are still reported\n"
         "  -h, --help             show this help and exit\n"
         "  -V, --version          show the version and exit\n"
         "\n"
         "The password is asked on the terminal without echo, twice to encrypt, once for all\n"
         "the files; or it is the first line (without its line end) of --password-file,\n"
-        "--password-fd or standard input when that is not a terminal. It is never taken\n"
-        "from an argument.\n"
+        "--password-fd or standard input when that is not a terminal. A carriage return\n"
+        "counts as part of the line end only right before it or at the end of the input;\n"
+        "anywhere else in the line it is refused. It is never taken from an argument.\n"
         "\n"
         "Each file stands alone: one that fails is left as it was, and the others go on.\n"
+        "A name that is not valid UTF-8 cannot be handled, and fails.\n"
         "Exit status: 0 every file done, 1 some file failed, 2 usage error (no password\n"
-        "included), 130 interrupted by Ctrl-C (the file at work is left as it was).\n"
+        "included), 130 interrupted by Ctrl-C (the file at work is left as it was, unless\n"
+        "it is reported done).\n"
         "\n"
         "See virellock-cli(1).\n");
 }

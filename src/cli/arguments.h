@@ -52,7 +52,8 @@ struct UsageError
 
 using ParsedArguments = std::variant<CliOptions, ShowHelp, ShowVersion, UsageError>;
 
-// arguments: as QCoreApplication::arguments() gives them, the program first.
+// arguments: the program first; on POSIX as argumentsFromBytes() takes them, on Windows as
+// QCoreApplication::arguments() gives them.
 ParsedArguments parseArguments(const QStringList& arguments);
 
 // The method a -m value names: its index or its name; nothing for any other value.

@@ -1,6 +1,8 @@
 #include "batch.h"
 
 #include "cli/arguments.h"
+#include "cli/folder_walk.h"
+#include "cli/system_names.h"
 #include "cli/terminal.h"
 #include "cli/terminal_host.h"
 #include "engine/decrypt_command.h"
@@ -9,11 +11,8 @@
 #include "host/host_services/leftover_files.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QSet>
-
-#include <algorithm>
 
 namespace virellock::cli {
 
@@ -22,51 +21,62 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-// A file of the run: its full path, for the command, and its name as the user gave it.
+// A file of the run: its full path, for the command, and its name as the user gave it; or a
+// name that is not worked on, with why.
 struct Target
 {
     QString path;
     QString shown;
+    QString refusal;
 };
 
 int usageError(const QString& text)
 {
-    writeErr(QStringLiteral("virellock-cli: %1\nTry 'virellock-cli --help'.\n").arg(text));
+    writeErr(
+        QStringLiteral("virellock-cli: %1\nTry 'virellock-cli --help'.\n").arg(printable(text)));
     return kUsage;
 }
 
-// The files named, and with recursive the regular files under the folders named (no symbolic
-// links, hidden files included), in order and each once. A folder without recursive is a
-// usage error. A name that is no file at all goes to the command, which tells it cannot read it.
+// The files named, and with recursive what is under the folders named (entriesUnder), in order
+// and each once. A folder without recursive is a usage error. A name that is no file at all
+// goes to the command, which tells it cannot read it.
 std::variant<QList<Target>, UsageError> collectTargets(const QStringList& given, bool recursive)
 {
     QList<Target> targets;
     QSet<QString> seen;
-    const auto add = [&](const QString& name) {
+    const auto add = [&](const QString& name, const QString& refusal) {
+        // A name that is not UTF-8 would be looked up as another file's, QFileInfo's paths
+        // included: it is only itself.
+        if (isUndecodableName(name)) {
+            if (!seen.contains(name)) {
+                seen.insert(name);
+                targets.append({QString(), QDir::toNativeSeparators(name), refusal});
+            }
+            return;
+        }
         const QFileInfo info(name);
         const QString canonical = info.canonicalFilePath();
-        if (seen.contains(canonical.isEmpty() ? info.absoluteFilePath() : canonical))
+        const QString identity = canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+        if (seen.contains(identity))
             return;
-        seen.insert(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
-        targets.append(
-            {QDir::toNativeSeparators(info.absoluteFilePath()), QDir::toNativeSeparators(name)});
+        seen.insert(identity);
+        targets.append({QDir::toNativeSeparators(info.absoluteFilePath()),
+                        QDir::toNativeSeparators(name), refusal});
     };
     for (const QString& name : given) {
+        if (isUndecodableName(name)) {
+            add(name, undecodableNameRefusal());
+            continue;
+        }
         if (!QFileInfo(name).isDir()) {
-            add(name);
+            add(name, QString());
             continue;
         }
         if (!recursive)
             return UsageError{
                 QStringLiteral("%1 is a folder: add -r to take the files under it").arg(name)};
-        QStringList under;
-        QDirIterator walk(name, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
-                          QDirIterator::Subdirectories);
-        while (walk.hasNext())
-            under.append(walk.next());
-        std::sort(under.begin(), under.end());
-        for (const QString& file : under)
-            add(file);
+        for (const FolderEntry& entry : entriesUnder(name))
+            add(entry.path, entry.refusal);
     }
     return targets;
 }
@@ -130,11 +140,15 @@ int runCommands(const CliOptions& options, const QList<Target>& targets)
     tally.left = int(targets.size());
     for (qsizetype i = 0; i < targets.size() && !interrupted(); ++i) {
         const Target& target = targets.at(i);
+        QString refusal = target.refusal;
         // The window's dialog offers no such name; the commands would call it foreign.
-        if (!QFileInfo::exists(target.path) && !QFileInfo(target.path).isSymLink()) {
+        if (refusal.isEmpty() && !QFileInfo::exists(target.path) &&
+            !QFileInfo(target.path).isSymLink())
+            refusal = QStringLiteral("no such file");
+        if (!refusal.isEmpty()) {
             --tally.left;
             ++tally.failed;
-            writeErr(printable(target.shown) + QStringLiteral(": no such file\n"));
+            writeErr(printable(target.shown) + QStringLiteral(": ") + refusal + u'\n');
             continue;
         }
         progress.beginFile(target.shown, int(i), int(targets.size()));
@@ -151,7 +165,10 @@ int runCommands(const CliOptions& options, const QList<Target>& targets)
         progress.clear();
         if (report.noPassword)
             return noPassword(passwords);
-        if (outcome == CommandOutcome::Cancelled || report.cancelled || interrupted()) {
+        // Only the command knows whether the file was done when the signal came: the signal
+        // may well come after the new content replaced the file. A file done is reported done,
+        // and the loop then ends.
+        if (outcome == CommandOutcome::Cancelled) {
             writeErr(printable(target.shown) +
                      QStringLiteral(": interrupted, the file is as it was\n"));
             break;
@@ -204,8 +221,10 @@ int run(const QStringList& arguments)
         return usageError(error->text);
 
     catchInterrupts();
-    // What rewrites of killed runs left behind, as the window removes at its start.
-    removeLeftoverFiles();
+    // What rewrites of killed runs left behind, as the window removes at its start; only
+    // before commands that rewrite files themselves.
+    if (options.command != Command::Verify)
+        removeLeftoverFiles();
     return runCommands(options, std::get<QList<Target>>(targets));
 }
 

@@ -29,10 +29,27 @@ QString terminalPrompt(const QString& windowPrompt)
 
 QString printable(const QString& text)
 {
-    QString shown = text;
-    for (QChar& c : shown) {
-        if (c.category() == QChar::Other_Control)
-            c = QChar::ReplacementCharacter;
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        char32_t character = text.at(at).unicode();
+        qsizetype units = 1;
+        if (text.at(at).isHighSurrogate() && at + 1 < text.size() &&
+            text.at(at + 1).isLowSurrogate()) {
+            character = QChar::surrogateToUcs4(text.at(at), text.at(at + 1));
+            units = 2;
+        }
+        switch (QChar::category(character)) {
+        case QChar::Other_Control:   // escape sequences, carriage returns, backspaces
+        case QChar::Other_Format:    // bidirectional overrides and isolates, invisible marks
+        case QChar::Other_Surrogate: // half a character: a byte of a name that is not UTF-8
+            shown += QChar::ReplacementCharacter;
+            break;
+        default:
+            shown += QStringView(text).sliced(at, units);
+            break;
+        }
+        at += units - 1;
     }
     return shown;
 }
@@ -69,11 +86,16 @@ dataops::SecretString* PasswordSupply::take(const QString& prompt)
         line = readFirstLineOfFile(*m_option.file);
     } else if (m_option.descriptor) {
         const QString what = QStringLiteral("descriptor %1").arg(*m_option.descriptor);
-        // What is typed there would show: leave --password-fd out to be asked without echo.
-        if (isTerminal(*m_option.descriptor))
+        if (!openAtStart(*m_option.descriptor)) {
+            // One the program opened itself (Qt's, or /dev/null in place of a closed standard
+            // stream) holds nothing of the caller's.
+            line.error = what + QStringLiteral(" was not open when virellock-cli started");
+        } else if (isTerminal(*m_option.descriptor)) {
+            // What is typed there would show: leave --password-fd out to be asked without echo.
             line.error = what + QStringLiteral(" is a terminal");
-        else
+        } else {
             line = readFirstLine(*m_option.descriptor, what);
+        }
     } else if (m_asks) {
         line = readHiddenLine(terminalPrompt(prompt));
     } else {

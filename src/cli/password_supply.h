@@ -39,8 +39,11 @@ private:
     QString m_error;
 };
 
-// The text shown, with the terminal's control characters (escape sequences, carriage returns)
-// replaced: a hint is the file's content, and may hold anything.
+// The text shown, with U+FFFD in place of every character that acts on the terminal or on
+// how the text around it shows: control characters (escape sequences, carriage returns),
+// format characters (a right-to-left override makes "txt.exe" look like "exe.txt"), and the
+// bytes of a name that is not UTF-8. A hint is the file's content and a name anyone's choice:
+// either may hold anything.
 QString printable(const QString& text);
 
 } // namespace virellock::cli

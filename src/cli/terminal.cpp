@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -20,8 +22,11 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -69,16 +74,141 @@ SecretLine fromUtf8(QByteArrayView bytes, const QString& what)
     return {dataops::SecretString(std::move(text)), QString()};
 }
 
-// The line in buffer[0, size): ended tells whether a line feed ended it.
+// The line in buffer[0, size): ended tells whether a line feed ended it, else the input did.
+// A carriage return just before either end belongs to the line end (Windows ends lines so);
+// one anywhere else may be a line end of an old Mac or a typing mistake, and is refused rather
+// than kept in the password unseen.
 SecretLine lineOf(const QByteArray& buffer, qsizetype size, bool ended, const QString& what)
 {
     if (!ended && size == 0)
         return {std::nullopt, what + QStringLiteral(" gives no line")};
     if (!ended && size == buffer.size())
         return {std::nullopt, what + QStringLiteral(" gives a line longer than a password")};
-    if (ended && size > 0 && buffer.at(size - 1) == '\r')
+    if (size > 0 && buffer.at(size - 1) == '\r')
         --size;
-    return fromUtf8(QByteArrayView(buffer).first(size), what);
+    const QByteArrayView line = QByteArrayView(buffer).first(size);
+    if (line.contains('\r'))
+        return {std::nullopt,
+                what + QStringLiteral(" gives a carriage return inside the password line")};
+    return fromUtf8(line, what);
+}
+
+// The first line of a descriptor, as readFirstLine() reads it; stopped(), when given, ends the
+// wait with no line as soon as it turns true.
+SecretLine readLine(int descriptor, const QString& what, bool (*stopped)())
+{
+    QByteArray buffer(kMaxLineBytes, Qt::Uninitialized);
+    const dataops::WipeAtScopeEnd wipeBuffer(buffer);
+#ifdef Q_OS_WIN
+    // Not text mode: it would end the line at a Ctrl-Z and take the carriage return away.
+    if (_setmode(descriptor, _O_BINARY) == -1)
+        return {std::nullopt, what + QStringLiteral(" cannot be read: ") +
+                                  QString::fromLocal8Bit(std::strerror(errno))};
+#endif
+    qsizetype size = 0;
+    bool ended = false;
+    while (size < buffer.size()) {
+        if (stopped && stopped())
+            return {std::nullopt, what + QStringLiteral(" was left")};
+#ifdef Q_OS_WIN
+        const int got = _read(descriptor, buffer.data() + size, 1);
+#else
+        const ssize_t got = ::read(descriptor, buffer.data() + size, 1);
+#endif
+        if (got < 0) {
+            if (errno == EINTR && !interrupted())
+                continue;
+            return {std::nullopt, what + QStringLiteral(" cannot be read: ") +
+                                      QString::fromLocal8Bit(std::strerror(errno))};
+        }
+        if (got == 0)
+            break;
+        if (buffer.at(size) == '\n') {
+            ended = true;
+            break;
+        }
+        ++size;
+    }
+    return lineOf(buffer, size, ended, what);
+}
+
+#ifndef Q_OS_WIN
+// The descriptors the process was started with, sorted; nothing when they could not be told.
+std::optional<std::vector<int>> g_descriptorsAtStart;
+
+void noteDescriptorsAtStart()
+{
+    // Linux lists them, the descriptor that reads the list among them.
+    const std::unique_ptr<DIR, int (*)(DIR*)> list(::opendir("/proc/self/fd"), ::closedir);
+    if (!list)
+        return;
+    std::vector<int> open;
+    while (const dirent* entry = ::readdir(list.get())) {
+        char* end = nullptr;
+        const long number = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0' && number != ::dirfd(list.get()))
+            open.push_back(int(number));
+    }
+    std::sort(open.begin(), open.end());
+    g_descriptorsAtStart = std::move(open);
+}
+
+// A stop signal (Ctrl-Z; SIGTTIN and SIGTTOU for a prompt in the background) that came while
+// the hidden prompt waited; 0 for none.
+std::atomic<int> g_stopSignal{0};
+
+extern "C" void onStopSignal(int number)
+{
+    g_stopSignal.store(number);
+}
+
+bool stopRequested()
+{
+    return g_stopSignal.load() != 0;
+}
+
+// While it lives, a stop signal only ends the wait for input (no SA_RESTART), so that the
+// terminal is put back before the process stops; then each does again what it did before. One
+// that was ignored stays ignored.
+class CatchStops
+{
+public:
+    CatchStops()
+    {
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kSignals.size(); ++i) {
+            sigaction(kSignals[i], &action, &m_previous[i]);
+            if (m_previous[i].sa_handler == SIG_IGN)
+                sigaction(kSignals[i], &m_previous[i], nullptr);
+        }
+    }
+    ~CatchStops()
+    {
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            sigaction(kSignals[i], &m_previous[i], nullptr);
+    }
+    CatchStops(const CatchStops&) = delete;
+    CatchStops& operator=(const CatchStops&) = delete;
+
+private:
+    static constexpr std::array<int, 3> kSignals{SIGTSTP, SIGTTIN, SIGTTOU};
+    std::array<struct sigaction, 3> m_previous = {};
+};
+#endif
+
+// Whether what a descriptor reads is a file on the disk or a pipe.
+bool isFileOrPipe(int descriptor)
+{
+#ifdef Q_OS_WIN
+    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
+    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
+#else
+    struct stat status = {};
+    return ::fstat(descriptor, &status) == 0 &&
+           (S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode));
+#endif
 }
 
 #ifdef Q_OS_WIN
@@ -137,11 +267,23 @@ void prepareStandardStreams()
 #ifdef Q_OS_WIN
     _set_invalid_parameter_handler(ignoreInvalidParameter);
 #else
+    noteDescriptorsAtStart();
     for (int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         // open() takes the lowest free number, which is this one.
         if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF)
             ::open("/dev/null", O_RDWR);
     }
+#endif
+}
+
+bool openAtStart(int descriptor)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(descriptor);
+    return true;
+#else
+    return !g_descriptorsAtStart || std::binary_search(g_descriptorsAtStart->begin(),
+                                                       g_descriptorsAtStart->end(), descriptor);
 #endif
 }
 
@@ -224,61 +366,39 @@ int interruptedExitStatus()
 
 SecretLine readFirstLine(int descriptor, const QString& what)
 {
-    QByteArray buffer(kMaxLineBytes, Qt::Uninitialized);
-    const dataops::WipeAtScopeEnd wipeBuffer(buffer);
-#ifdef Q_OS_WIN
-    // Not text mode: it would end the line at a Ctrl-Z and take the carriage return away.
-    if (_setmode(descriptor, _O_BINARY) == -1)
-        return {std::nullopt, what + QStringLiteral(" cannot be read: ") +
-                                  QString::fromLocal8Bit(std::strerror(errno))};
-#endif
-    qsizetype size = 0;
-    bool ended = false;
-    while (size < buffer.size()) {
-#ifdef Q_OS_WIN
-        const int got = _read(descriptor, buffer.data() + size, 1);
-#else
-        const ssize_t got = ::read(descriptor, buffer.data() + size, 1);
-#endif
-        if (got < 0) {
-            if (errno == EINTR && !interrupted())
-                continue;
-            return {std::nullopt, what + QStringLiteral(" cannot be read: ") +
-                                      QString::fromLocal8Bit(std::strerror(errno))};
-        }
-        if (got == 0)
-            break;
-        if (buffer.at(size) == '\n') {
-            ended = true;
-            break;
-        }
-        ++size;
-    }
-    return lineOf(buffer, size, ended, what);
+    return readLine(descriptor, what, nullptr);
 }
 
 SecretLine readFirstLineOfFile(const QString& path)
 {
     const QString what = QStringLiteral("the password file");
-    // Unbuffered, so that no copy of the password stays in QFile's buffer.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return {std::nullopt, what + QStringLiteral(" cannot be opened: ") + file.errorString()};
-    QByteArray buffer(kMaxLineBytes, Qt::Uninitialized);
-    const dataops::WipeAtScopeEnd wipeBuffer(buffer);
-    qsizetype size = 0;
-    while (size < buffer.size()) {
-        const qint64 got = file.read(buffer.data() + size, buffer.size() - size);
-        if (got < 0)
-            return {std::nullopt, what + QStringLiteral(" cannot be read: ") + file.errorString()};
-        if (got == 0)
-            break;
-        const qsizetype lineEnd = QByteArrayView(buffer).sliced(size, got).indexOf('\n');
-        if (lineEnd >= 0)
-            return lineOf(buffer, size + lineEnd, true, what);
-        size += got;
-    }
-    return lineOf(buffer, size, false, what);
+    // Read unbuffered, one byte at a time, into memory that is wiped: no copy of the password
+    // stays behind.
+#ifdef Q_OS_WIN
+    const int descriptor = _wopen(reinterpret_cast<const wchar_t*>(path.utf16()),
+                                  _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+#else
+    // Blocking: a pipe waits for its writer. A terminal named here does not become the
+    // process's controlling terminal.
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+#endif
+    if (descriptor < 0)
+        return {std::nullopt, what + QStringLiteral(" cannot be opened: ") +
+                                  QString::fromLocal8Bit(std::strerror(errno))};
+    const AtScopeEnd closeAtEnd([descriptor] {
+#ifdef Q_OS_WIN
+        _close(descriptor);
+#else
+        ::close(descriptor);
+#endif
+    });
+    // What is typed there would show: leave --password-file out to be asked without echo.
+    if (isTerminal(descriptor))
+        return {std::nullopt, what + QStringLiteral(" is a terminal")};
+    if (!isFileOrPipe(descriptor))
+        return {std::nullopt, what + QStringLiteral(" is not a regular file or a pipe")};
+    return readFirstLine(descriptor, what);
 }
 
 SecretLine readHiddenLine(QStringView prompt)
@@ -324,24 +444,37 @@ SecretLine readHiddenLine(QStringView prompt)
     }
     return line;
 #else
-    termios saved = {};
-    const bool terminal = tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (terminal) {
-        termios quiet = saved;
-        // No echo, but the line end the user types still moves to the next line.
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        quiet.c_lflag |= tcflag_t(ECHONL);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    for (;;) {
+        SecretLine line;
+        {
+            const CatchStops catchStops;
+            termios saved = {};
+            const bool terminal = tcgetattr(STDIN_FILENO, &saved) == 0;
+            if (terminal) {
+                termios quiet = saved;
+                // No echo, but the line end the user types still moves to the next line.
+                quiet.c_lflag &= ~tcflag_t(ECHO);
+                quiet.c_lflag |= tcflag_t(ECHONL);
+                tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+            }
+            const AtScopeEnd restore([terminal, &saved] {
+                if (terminal)
+                    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+            });
+            writeErr(prompt);
+            line = readLine(STDIN_FILENO, what, stopRequested);
+            if (interrupted() || stopRequested())
+                writeErr(u"\n");
+        }
+        // The terminal is as the user had it: the process stops here, where it would have
+        // stopped, and goes on when continued (fg).
+        const int stop = g_stopSignal.exchange(0);
+        if (stop != 0)
+            ::raise(stop);
+        if (stop == 0 || line.text || interrupted())
+            return line;
+        // Continued: asked anew, with echo off again and what was typed meanwhile dropped.
     }
-    const AtScopeEnd restore([terminal, &saved] {
-        if (terminal)
-            tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    });
-    writeErr(prompt);
-    SecretLine line = readFirstLine(STDIN_FILENO, what);
-    if (interrupted())
-        writeErr(u"\n");
-    return line;
 #endif
 }
 

@@ -12,12 +12,17 @@
 
 namespace virellock::cli {
 
-// Called first thing. On POSIX, opens /dev/null on standard input, output and error where they
-// are closed, before anything else opens a file: a file opened later would otherwise take the
-// place of standard input, and a password would be read from it. On Windows, has the C runtime
-// report a descriptor that is not open (--password-fd) as an error instead of ending the
-// program.
+// Called first thing. On POSIX, notes which descriptors the process was started with, then
+// opens /dev/null on standard input, output and error where they are closed, before anything
+// else opens a file: a file opened later would otherwise take the place of standard input, and
+// a password would be read from it. On Windows, has the C runtime report a descriptor that is
+// not open (--password-fd) as an error instead of ending the program.
 void prepareStandardStreams();
+
+// Whether the descriptor was open when the process started, before it opened any of its own:
+// only such a one is the caller's to give. True where this cannot be told (no /proc, Windows,
+// where the program opens no C runtime descriptor of its own).
+bool openAtStart(int descriptor);
 
 // Whether standard input, or standard error, is a terminal (on Windows, a console).
 bool standardInputIsTerminal();
@@ -53,17 +58,21 @@ inline constexpr qsizetype kMaxPasswordLength = 32767;
 // Shows prompt on standard error and reads a line typed on the terminal on standard input
 // without echoing it; the line end the user types is still shown. Echo goes off before the
 // prompt shows, and what was typed before it is dropped, so that no typing ahead of the
-// prompt is ever shown. Nothing at the end of input, on an error and on Ctrl-C.
+// prompt is ever shown. Stopped at the prompt (Ctrl-Z; POSIX), the terminal is put back as it
+// was while the program waits, and echo goes off again and the prompt shows anew when it goes
+// on. Nothing at the end of input, on an error and on Ctrl-C.
 SecretLine readHiddenLine(QStringView prompt);
 
 // Reads the first line from a file descriptor (on Windows, a C runtime descriptor), one byte
 // at a time so as to take nothing after it: the bytes up to the first line feed, or to the end
-// when there is none, less a carriage return before that line feed. Nothing when the
-// descriptor gives no byte at all, fails, or gives more than a password's worth of bytes before
-// its line end; the line must be UTF-8. what names the source in the error text.
+// when there is none, less a carriage return that ends them. Nothing when the descriptor gives
+// no byte at all, fails, or gives more than a password's worth of bytes before its line end,
+// and when a carriage return stands anywhere else in the line, where it would silently become
+// part of the password; the line must be UTF-8. what names the source in the error text.
 SecretLine readFirstLine(int descriptor, const QString& what);
 
-// The same from the start of a file.
+// The same from the start of a file, which must be a regular file or a pipe: a terminal would
+// show the password as it is typed, and a device gives no line.
 SecretLine readFirstLineOfFile(const QString& path);
 
 // Whether a file descriptor is a terminal.

@@ -201,10 +201,8 @@ void TerminalHost::RunWithProgress(const QString&,
                                    const std::function<void(const ProgressReport&)>& work)
 {
     work([this](const ProgressState& state) {
-        if (interrupted()) {
-            m_report.cancelled = true;
+        if (interrupted())
             return false;
-        }
         m_progress.update(state.done, state.total);
         return true;
     });

@@ -48,7 +48,6 @@ struct FileReport
 {
     QString failure;         // the error message it ended with, if any
     QString reason;          // what the file job logged about that failure, if anything
-    bool cancelled = false;  // the work was told to stop (Ctrl-C)
     bool noPassword = false; // the password could not be had
 };
 

@@ -13,9 +13,6 @@ using dataops::SecretString;
 // The progress dialog's title: the name of the link that started the command.
 const QString kTitle = QStringLiteral("解密文件");
 
-const JobResult kNoRecord{JobOutcome::BadInput, JobStep::Record,
-                          QStringLiteral("not exactly three values within their bounds")};
-
 CommandOutcome report(HostServices& host, const QStringList& files, const QList<JobResult>& results)
 {
     // Unreadable, foreign, damaged, or read with the wrong password or method: not ours. Only
@@ -46,29 +43,31 @@ CommandOutcome decryptEnhanced(HostServices& host, Method method, const QStringL
 {
     qsizetype hintFile = -1;
     std::optional<EnhancedRecord> hintRecord;
+    QList<JobResult> noRecord;
     for (qsizetype i = 0; i < files.size() && !hintRecord; ++i) {
-        hintRecord = readEnhancedRecordFile(files.at(i));
+        EnhancedRecordReading reading = readEnhancedRecordOrFailure(files.at(i));
+        hintRecord = std::move(reading.record);
+        noRecord.append(reading.failure);
         hintFile = i;
     }
     if (!hintRecord) {
         // Nothing to prompt for: no file is ours.
-        return report(host, files, QList<JobResult>(files.size(), kNoRecord));
+        return report(host, files, noRecord);
     }
     const std::optional<SecretString> password =
         askPassword(host, messages::hintPrompt(hintRecord->hint), InputMode::Password);
     if (!password)
         return CommandOutcome::Cancelled;
 
-    return report(
-        host, files,
-        runOnFiles(
-            host, kTitle, files, options, [&](qsizetype i, const JobOptions& job) -> JobResult {
-                const std::optional<EnhancedRecord> record =
-                    i == hintFile ? hintRecord : readEnhancedRecordFile(files.at(i));
-                if (!record)
-                    return kNoRecord;
-                return restoreEnhancedFile(files.at(i), method, *record, password->text(), job);
-            }));
+    const auto restore = [&](qsizetype i, const JobOptions& job) -> JobResult {
+        const EnhancedRecordReading reading =
+            i == hintFile ? EnhancedRecordReading{hintRecord, JobOutcome::Done}
+                          : readEnhancedRecordOrFailure(files.at(i));
+        if (!reading.record)
+            return reading.failure;
+        return restoreEnhancedFile(files.at(i), method, *reading.record, password->text(), job);
+    };
+    return report(host, files, runOnFiles(host, kTitle, files, options, restore));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "engine/rewrite_steps.h"
 #include "host/data_ops/key_derivation.h"
 #include "host/data_ops/password_check.h"
+#include "host/host_services/source_file.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -35,9 +36,9 @@ public:
         // Unbuffered: walking zstd's frames reads a few header bytes every 128 KiB, and
         // QFile would read 16 KiB into a buffer of its own for each, the start of a block that
         // zstd may have stored as it is among them. The pieces are read whole either way.
-        if (!m_source.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-            m_source.isSequential()) {
-            m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, m_source.errorString()};
+        if (const SourceOpening opening = openSourceFile(m_source, QIODevice::Unbuffered);
+            !opening.opened) {
+            m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure};
             return;
         }
         m_range = {0, m_source.size()};
@@ -197,9 +198,10 @@ JobResult decryptRange(const QString& path, const EnhancedRecord* record, Cipher
 // Before anything is written: the content the frames declare, walked from their headers without
 // decompressing, must fit in the free space of the disk the temporary file goes to. A small
 // foreign payload that declares gigabytes is turned away after a few reads, before it can fill
-// the disk; each frame is held to what it declares as it is decompressed. Sets contentSize to
-// what they declare.
-JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length, qint64& contentSize)
+// the disk; each frame is held to what it declares as it is decompressed. The walk of a long
+// payload can be cancelled like the work that follows it. Sets contentSize to what they declare.
+JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length,
+                    const ProgressCallback& progress, qint64& contentSize)
 {
     const QFileInfo file(path);
     // The temporary file goes beside the file a symbolic link leads to.
@@ -208,11 +210,14 @@ JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length, qint
     const qint64 available = disk.isValid() ? disk.bytesAvailable() : -1;
     // A disk that does not say is left to refuse the writes itself.
     const qint64 limit = available >= 0 ? available : std::numeric_limits<qint64>::max();
-    const FrameSequence frames = walkFramesOf(payload, length, limit);
+    const KeepGoing keepGoing = [&progress, length] { return !progress || progress(0, length); };
+    const FrameSequence frames = walkFramesOf(payload, length, limit, keepGoing);
     switch (frames.status) {
     case FrameSequence::Good:
         contentSize = frames.contentSize;
         return JobOutcome::Done;
+    case FrameSequence::Cancelled:
+        return JobOutcome::Cancelled;
     case FrameSequence::TooLarge:
         return {JobOutcome::WriteFailed,
                 JobStep::NoRoom,
@@ -240,8 +245,11 @@ JobResult decompressRange(const QString& path, const EnhancedRecord& record,
         return check.before(rewrite.failure());
     if (!options.checkOnly) {
         qint64 contentSize = 0;
-        if (const JobResult room = checkRoom(path, rewrite.source(), rewrite.size(), contentSize);
-            !room.done())
+        const JobResult room =
+            checkRoom(path, rewrite.source(), rewrite.size(), options.progress, contentSize);
+        if (room.outcome == JobOutcome::Cancelled)
+            return room;
+        if (!room.done())
             return check.before(room);
         if (const JobResult opened = rewrite.openWriter(contentSize); !opened.done())
             return check.before(opened);
@@ -262,12 +270,22 @@ JobResult decompressRange(const QString& path, const EnhancedRecord& record,
 
 } // namespace
 
-std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path)
+EnhancedRecordReading readEnhancedRecordOrFailure(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
-        return std::nullopt;
-    return readEnhancedRecord(file);
+    if (const SourceOpening opening = openSourceFile(file); !opening.opened)
+        return {std::nullopt, {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure}};
+    std::optional<EnhancedRecord> record = readEnhancedRecord(file);
+    if (!record)
+        return {std::nullopt,
+                {JobOutcome::BadInput, JobStep::Record,
+                 QStringLiteral("not exactly three values within their bounds")}};
+    return {std::move(record), JobOutcome::Done};
+}
+
+std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path)
+{
+    return readEnhancedRecordOrFailure(path).record;
 }
 
 JobResult decryptStandardFile(const QString& path, CipherAlgorithm cipher, const QString& password,

@@ -11,6 +11,16 @@ namespace virellock {
 // not hold exactly a record.
 std::optional<EnhancedRecord> readEnhancedRecordFile(const QString& path);
 
+// The same, with the reason when there is no record.
+struct EnhancedRecordReading
+{
+    std::optional<EnhancedRecord> record;
+    // When there is none: SourceUnreadable at JobStep::OpenFile when the file could not be
+    // opened (a FIFO, a device or a folder among others), else BadInput at JobStep::Record.
+    JobResult failure;
+};
+[[nodiscard]] EnhancedRecordReading readEnhancedRecordOrFailure(const QString& path);
+
 // Decrypts a standard-method file with the password and writes the plain content over it.
 // Every chunk is authenticated before its plain bytes go to the temporary file, and the file is
 // replaced only when all of it was good and reads back right: a wrong password, a wrong method

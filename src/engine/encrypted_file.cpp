@@ -8,6 +8,7 @@
 #include "host/data_ops/password_check.h"
 #include "host/file_format/typed_data.h"
 #include "host/host_services/file_services.h"
+#include "host/host_services/source_file.h"
 
 #include <QFile>
 
@@ -91,8 +92,8 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
         return {JobOutcome::WriteFailed, JobStep::None,
                 QStringLiteral("encryption has no check-only mode")};
     QFile source(path);
-    if (!source.open(QIODevice::ReadOnly) || source.isSequential())
-        return {JobOutcome::SourceUnreadable, JobStep::OpenFile, source.errorString()};
+    if (const SourceOpening opening = openSourceFile(source); !opening.opened)
+        return {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure};
     // The rewrite gives the chosen name a new file: the file's other names would keep the
     // plain text.
     if (const int names = hardLinkCount(path); names > 1)

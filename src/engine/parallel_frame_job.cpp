@@ -61,7 +61,8 @@ class DecompressWork final : public PieceWork
 {
 public:
     explicit DecompressWork(const FrameJob& job)
-        : m_job(job), m_start(job.source->pos()), m_read(readerOf(*job.source, m_start))
+        : m_job(job), m_start(job.source->pos()), m_read(readerOf(*job.source, m_start)),
+          m_walker(m_read, job.length)
     {}
 
     qint64 inputSize() const override { return m_job.length; }
@@ -72,7 +73,7 @@ public:
     // hold here whether or not the whole payload was walked before.
     JobResult read(JobPiece& piece) override
     {
-        const std::optional<FrameExtent> frame = walkFrame(m_read, m_offset, m_job.length);
+        const std::optional<FrameExtent> frame = m_walker.walk(m_offset);
         if (!frame)
             return shrunkOr(
                 {JobOutcome::BadInput, JobStep::Content,
@@ -120,6 +121,9 @@ private:
     const FrameJob& m_job;
     const qint64 m_start;
     const ReadAt m_read;
+    // One for all the frames: its reads grow over a run of small blocks, whichever frame
+    // they are in.
+    FrameWalker m_walker;
     qint64 m_offset = 0;
     mutable PerWorker<FrameDecompressor> m_decompressors;
 };
@@ -142,10 +146,12 @@ JobResult runFrameJob(const FrameJob& job, const JobOptions& options)
     return runPieces(work, job.writer, options);
 }
 
-FrameSequence walkFramesOf(QIODevice& source, qint64 length, qint64 contentLimit)
+FrameSequence walkFramesOf(QIODevice& source, qint64 length, qint64 contentLimit,
+                           const KeepGoing& keepGoing)
 {
     const qint64 start = source.pos();
-    const FrameSequence sequence = walkFrames(readerOf(source, start), length, contentLimit);
+    const FrameSequence sequence =
+        walkFrames(readerOf(source, start), length, contentLimit, keepGoing);
     if (!source.seek(start))
         return {};
     return sequence;

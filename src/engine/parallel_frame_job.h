@@ -28,8 +28,10 @@ struct FrameJob
 [[nodiscard]] JobResult runFrameJob(const FrameJob& job, const JobOptions& options);
 
 // Walks the frame headers of the length compressed bytes at the source's current position,
-// without decompressing (walkFrames()), and leaves the position where it was.
+// without decompressing (walkFrames(), asking keepGoing as it goes), and leaves the position
+// where it was.
 [[nodiscard]] dataops::FrameSequence walkFramesOf(QIODevice& source, qint64 length,
-                                                  qint64 contentLimit);
+                                                  qint64 contentLimit,
+                                                  const dataops::KeepGoing& keepGoing = {});
 
 } // namespace virellock

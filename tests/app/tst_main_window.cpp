@@ -5,6 +5,7 @@
 #include "host/data_ops/password_check.h"
 #include "host/host_services/password_mask_style.h"
 #include "host/host_services/qt_host_services.h"
+#include "support/command_line.h"
 #include "support/file_helpers.h"
 #include "support/modal.h"
 #include "support/scripted_host_services.h"
@@ -25,6 +26,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -158,6 +160,8 @@ private slots:
     void dropsChooseFiles();
     void argumentsChooseFiles_data();
     void argumentsChooseFiles();
+    void qtTakesNoFileAfterTheSeparator_data();
+    void qtTakesNoFileAfterTheSeparator();
     void commandsWorkOnTheChosenFiles_data();
     void commandsWorkOnTheChosenFiles();
     void exitEndsWithStatusZero_data();
@@ -261,7 +265,7 @@ void TestMainWindow::startUpWritesTheFileEntries()
         QStringLiteral("HKEY_CURRENT_USER\\Software\\Classes\\*\\shell\\Virellock\\command"),
         QSettings::NativeFormat);
     QCOMPARE(key.value(QStringLiteral("Default")).toString(),
-             u'"' + program + QStringLiteral("\" \"%1\""));
+             u'"' + program + QStringLiteral("\" -- \"%1\""));
     wchar_t* sendTo = nullptr;
     QVERIFY(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_SendTo, 0, nullptr, &sendTo)));
     const QString link = QString::fromWCharArray(sendTo) + QStringLiteral("\\Virellock.lnk");
@@ -674,29 +678,98 @@ void TestMainWindow::argumentsChooseFiles_data()
     QTest::newRow("files, a folder and a missing name")
         << QStringList{"a.txt", "-dash 名字.txt", "folder", "missing", "%DIR%/日记 diary.txt"}
         << QStringList{"a.txt", "-dash 名字.txt", "日记 diary.txt"} << "Virellock - 3 files";
+    QTest::newRow("after the separator, files named like Qt's options")
+        << QStringList{"--", "-platformpluginpath", "-style", "--"}
+        << QStringList{"-platformpluginpath", "-style", "--"} << "Virellock - 3 files";
+    QTest::newRow("a file and a hard link to it") << QStringList{"a.txt", "--", "hard link to a"}
+                                                  << QStringList{"a.txt"} << "Virellock - a.txt";
+#ifndef Q_OS_WIN
+    QTest::newRow("a file and a symbolic link to it")
+        << QStringList{"--", "symbolic link to a", "a.txt", "%DIR%/a.txt"}
+        << QStringList{"symbolic link to a"} << "Virellock - symbolic link to a";
+#endif
 }
 
 // The files named on the command line, as the file managers' entries start the program, are
-// the window's choice from the start.
+// the window's choice from the start; a file named twice, through a link too, is chosen once.
 void TestMainWindow::argumentsChooseFiles()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, chosen);
     QFETCH(QString, title);
     QTemporaryDir dir;
-    for (const char* name : {"a.txt", "-dash 名字.txt", "日记 diary.txt"})
+    for (const char* name :
+         {"a.txt", "-dash 名字.txt", "日记 diary.txt", "-platformpluginpath", "-style", "--"})
         QVERIFY(test::writeFile(dir.filePath(QString::fromUtf8(name)), "content"));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    arguments.replaceInStrings(QStringLiteral("%DIR%"), dir.path());
-    arguments.prepend(QCoreApplication::applicationFilePath());
+    QVERIFY(test::makeHardLink(dir.filePath(QStringLiteral("a.txt")),
+                               dir.filePath(QStringLiteral("hard link to a"))));
+#ifndef Q_OS_WIN
+    QVERIFY(
+        QFile::link(QStringLiteral("a.txt"), dir.filePath(QStringLiteral("symbolic link to a"))));
+#endif
+    QStringList texts{QCoreApplication::applicationFilePath()};
+    for (const QString& argument : arguments)
+        texts << QString(argument).replace(QStringLiteral("%DIR%"), dir.path());
+    QList<QByteArray> bytes;
+    for (const QString& text : texts)
+        bytes << QFile::encodeName(text);
+    test::CommandLine commandLine(bytes);
+#ifdef Q_OS_WIN
+    // argv holds what the ANSI code page can hold; Windows keeps the whole texts beside it.
+    const ProgramArguments programArguments(commandLine.argc(), commandLine.argv(), texts);
+#else
+    const ProgramArguments programArguments(commandLine.argc(), commandLine.argv());
+#endif
 
     const QString current = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
     MainWindow window(&m_host);
-    chooseArgumentFiles(window, arguments);
+    chooseArgumentFiles(window, programArguments);
     QVERIFY(QDir::setCurrent(current));
     QCOMPARE(window.chosenFiles(), nativePaths(dir, chosen));
     QCOMPARE(window.windowTitle(), title);
+}
+
+void TestMainWindow::qtTakesNoFileAfterTheSeparator_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // %DEEP% a folder deeper than 260 characters
+    QTest::addColumn<QStringList>("chosen");    // below the test's folder
+    QTest::newRow("files named like Qt's options")
+        << QStringList{"--", "-platform", "a.txt", "-style", "-reverse", "-platformpluginpath", "."}
+        << QStringList{"-platform", "a.txt", "-style", "-reverse", "-platformpluginpath"};
+    QTest::newRow("Qt's options before the separator, a file named like one after it")
+        << QStringList{"-reverse", "--", "-reverse"} << QStringList{"-reverse"};
+    QTest::newRow("a file named --") << QStringList{"--", "--"} << QStringList{"--"};
+    QTest::newRow("Chinese, in a folder deeper than 260 characters")
+        << QStringList{"--", "%DEEP%/日记 diary.txt"} << QStringList{"%DEEP%/日记 diary.txt"};
+}
+
+// Started for real, Qt reads its options only before "--": every argument after it is a file,
+// even one that Qt would take for its own (-platform a.txt would end the program).
+void TestMainWindow::qtTakesNoFileAfterTheSeparator()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, chosen);
+    QTemporaryDir dir;
+    QString deep = QStringLiteral("深");
+    while (dir.filePath(deep).size() <= 260)
+        deep += QStringLiteral("/子目录 0123456789");
+    QVERIFY(QDir(dir.path()).mkpath(deep));
+    arguments.replaceInStrings(QStringLiteral("%DEEP%"), deep);
+    chosen.replaceInStrings(QStringLiteral("%DEEP%"), deep);
+    for (const QString& name : chosen)
+        QVERIFY(test::writeFile(dir.filePath(name), "content"));
+
+    QProcess probe;
+    probe.setWorkingDirectory(dir.path());
+    probe.start(QStringLiteral(VIRELLOCK_CHOSEN_FILES_PROBE), arguments);
+    QVERIFY(probe.waitForFinished());
+    QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(probe.exitCode(), 0);
+    QStringList files = QString::fromUtf8(probe.readAllStandardOutput()).split(QChar(0));
+    QCOMPARE(files.takeLast(), QString());
+    QCOMPARE(files, nativePaths(dir, chosen));
 }
 
 void TestMainWindow::commandsWorkOnTheChosenFiles_data()

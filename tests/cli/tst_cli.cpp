@@ -2,6 +2,8 @@
 // against the engine's own commands.
 
 #include "engine/decrypted_file.h"
+#include "host/host_services/leftover_files.h"
+#include "host/host_services/temporary_name.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
@@ -9,15 +11,23 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
+
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -63,16 +73,28 @@ struct CliStart
     QString workingDirectory;
     Input input = Input::Pipe;
     QByteArray inputBytes;
-    // POSIX: a file the child gets as its descriptor 3.
+    // POSIX: a file the child gets as its descriptor 3; without one, descriptor 3 is closed.
     QString descriptor3 = {};
-    // POSIX, with Input::Terminal: the terminal device.
+    // POSIX, with Input::Terminal: the terminal device. The program runs in a process group of
+    // its own there, as a shell starts a job, so that a stop signal stops it.
     QByteArray terminal = {};
+    // POSIX: the arguments as bytes, in place of arguments, which QProcess could only give as
+    // UTF-8 text.
+    QByteArrayList byteArguments = {};
+    // POSIX: as root, the program runs as the user nobody, for whom permission bits count.
+    bool unprivileged = false;
+    // A program that runs virellock-cli, and its arguments before it: strace.
+    QStringList wrapper = {};
 };
 
 void startCli(QProcess& process, const CliStart& start)
 {
-    process.setProgram(QStringLiteral(VIRELLOCK_CLI));
-    process.setArguments(start.arguments);
+    process.setProgram(start.wrapper.isEmpty() ? QStringLiteral(VIRELLOCK_CLI)
+                                               : start.wrapper.first());
+    process.setArguments(start.wrapper.isEmpty()
+                             ? start.arguments
+                             : start.wrapper.mid(1) + QStringList{QStringLiteral(VIRELLOCK_CLI)} +
+                                   start.arguments);
     process.setWorkingDirectory(start.workingDirectory);
     if (start.input == Input::NullDevice)
         process.setStandardInputFile(QProcess::nullDevice());
@@ -82,10 +104,20 @@ void startCli(QProcess& process, const CliStart& start)
             ? -1
             : ::open(QFile::encodeName(start.descriptor3).constData(), O_RDONLY | O_CLOEXEC);
     const QByteArray terminal = start.input == Input::Terminal ? start.terminal : QByteArray();
-    process.setChildProcessModifier([descriptor3, closed = start.input == Input::Closed, terminal] {
+    // Made before the fork: the child may only call what is safe after it.
+    QByteArrayList argumentBytes{QByteArrayLiteral(VIRELLOCK_CLI)};
+    argumentBytes += start.byteArguments;
+    std::vector<char*> argv;
+    for (QByteArray& argument : argumentBytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    char** const byteArgv = start.byteArguments.isEmpty() ? nullptr : argv.data();
+    process.setChildProcessModifier([descriptor3, closed = start.input == Input::Closed, terminal,
+                                     byteArgv, unprivileged = start.unprivileged] {
         if (closed)
             ::close(STDIN_FILENO);
         if (!terminal.isEmpty()) {
+            ::setpgid(0, 0);
             const int device = ::open(terminal.constData(), O_RDWR | O_NOCTTY);
             ::dup2(device, STDIN_FILENO);
             ::dup2(device, STDERR_FILENO);
@@ -95,6 +127,15 @@ void startCli(QProcess& process, const CliStart& start)
             ::fcntl(3, F_SETFD, 0);
         else if (descriptor3 >= 0)
             ::dup2(descriptor3, 3);
+        else
+            ::close(3);
+        if (unprivileged && ::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(125);
+        if (byteArgv) {
+            ::execv(byteArgv[0], byteArgv);
+            ::_exit(127);
+        }
     });
 #endif
     process.start();
@@ -257,6 +298,16 @@ public:
     // The terminal ends its lines with "\r\n"; the carriage returns are left out, those of the
     // redrawn progress line too.
     QString shown() const { return QString::fromUtf8(m_shown).remove(u'\r'); }
+    // Whether the terminal shows what is typed, as the program on it has set it.
+    bool echoes() const
+    {
+        const int device = ::open(m_device.constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        termios settings = {};
+        const bool read = device >= 0 && ::tcgetattr(device, &settings) == 0;
+        if (device >= 0)
+            ::close(device);
+        return read && (settings.c_lflag & ECHO) != 0;
+    }
 
 private:
     bool readSome()
@@ -302,6 +353,116 @@ qint64 readPosition(qint64 pid, const QString& path)
     }
     return -1;
 }
+
+// The child of a process that runs program, 0 while it has none.
+qint64 childRunning(qint64 pid, const QString& program)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (!children.open(QIODevice::ReadOnly))
+        return 0;
+    const QString canonical = QFileInfo(program).canonicalFilePath();
+    for (const QByteArray& child : children.readAll().split(' ')) {
+        if (QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(child.trimmed())) == canonical)
+            return child.trimmed().toLongLong();
+    }
+    return 0;
+}
+
+// The files that the threads of a process are about to sync (fsync, fdatasync): strace holds
+// them at the start of the call, where /proc shows it and its descriptor.
+QStringList filesBeingSynced(qint64 pid)
+{
+    QStringList files;
+    const QString process = QStringLiteral("/proc/%1/").arg(pid);
+    const QStringList tasks =
+        QDir(process + QStringLiteral("task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& task : tasks) {
+        QFile call(process + QStringLiteral("task/") + task + QStringLiteral("/syscall"));
+        if (!call.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> fields = call.readAll().split(' ');
+        bool number = false;
+        const long called = fields.first().trimmed().toLong(&number);
+        if (!number || fields.size() < 2 || (called != SYS_fsync && called != SYS_fdatasync))
+            continue;
+        const qlonglong descriptor = fields.at(1).toLongLong(&number, 0);
+        if (number)
+            files.append(QFile::symLinkTarget(process + QStringLiteral("fd/") +
+                                              QString::number(descriptor)));
+    }
+    return files;
+}
+
+// The state /proc gives a process: 'T' while it is stopped; 0 once it is gone.
+char processState(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // "pid (name) S ...": the name may hold anything, the state follows its last ')'.
+    const qsizetype end = text.lastIndexOf(')');
+    return end >= 0 && end + 2 < text.size() ? text.at(end + 2) : 0;
+}
+#endif
+
+#ifdef Q_OS_UNIX
+// Files whose names are bytes, which need not be UTF-8, made in a folder with the folders they
+// need; removed again when this goes, as QTemporaryDir cannot remove a name that is not UTF-8.
+class BytesNamedFiles
+{
+public:
+    explicit BytesNamedFiles(const QString& folder) : m_folder(QFile::encodeName(folder) + '/') {}
+    ~BytesNamedFiles()
+    {
+        for (const QByteArray& file : std::as_const(m_files))
+            ::unlink((m_folder + file).constData());
+        for (auto folder = m_folders.crbegin(); folder != m_folders.crend(); ++folder)
+            ::rmdir((m_folder + *folder).constData());
+    }
+    BytesNamedFiles(const BytesNamedFiles&) = delete;
+    BytesNamedFiles& operator=(const BytesNamedFiles&) = delete;
+
+    bool write(const QByteArray& file, const QByteArray& content)
+    {
+        for (qsizetype slash = file.indexOf('/'); slash > 0; slash = file.indexOf('/', slash + 1)) {
+            if (::mkdir((m_folder + file.first(slash)).constData(), 0755) == 0)
+                m_folders.append(file.first(slash));
+            else if (errno != EEXIST)
+                return false;
+        }
+        const int descriptor =
+            ::open((m_folder + file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (descriptor < 0)
+            return false;
+        m_files.append(file);
+        const bool written = ::write(descriptor, content.constData(), size_t(content.size())) ==
+                             ssize_t(content.size());
+        return ::close(descriptor) == 0 && written;
+    }
+
+    QByteArray read(const QByteArray& file) const
+    {
+        const int descriptor = ::open((m_folder + file).constData(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            return "<unreadable>";
+        QByteArray content;
+        char buffer[65536];
+        ssize_t got = 0;
+        while ((got = ::read(descriptor, buffer, sizeof buffer)) > 0)
+            content.append(buffer, got);
+        ::close(descriptor);
+        return content;
+    }
+
+    // The name Qt's file functions take for it, when it is UTF-8.
+    QString path(const QByteArray& file) const { return QFile::decodeName(m_folder + file); }
+
+private:
+    QByteArray m_folder;
+    QByteArrayList m_files;
+    QByteArrayList m_folders;
+};
 #endif
 
 } // namespace
@@ -325,11 +486,21 @@ private slots:
     void batchKeepsGoing_data();
     void batchKeepsGoing();
     void recursive();
+    void recursiveReportsWhatItLeavesOut_data();
+    void recursiveReportsWhatItLeavesOut();
+    void namesNotUtf8_data();
+    void namesNotUtf8();
+    void formatCharactersShownReplaced_data();
+    void formatCharactersShownReplaced();
+    void stopAtThePrompt();
     void interruptLeavesTheFile_data();
     void interruptLeavesTheFile();
+    void lateInterruptReportsTheFileDone();
     void usage_data();
     void usage();
     void helpMatchesManualPage();
+    void leftoversRemovedOnlyByRewrites_data();
+    void leftoversRemovedOnlyByRewrites();
 
 private:
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -418,9 +589,9 @@ void TestCli::passwordSources_data()
     const QByteArray utf8 = kPassword.toUtf8();
     QTest::newRow("file, line feed, more lines") << "file" << utf8 + "\nsecond line\n" << kPassword;
     QTest::newRow("file, carriage return and line feed") << "file" << utf8 + "\r\n" << kPassword;
+    QTest::newRow("file, carriage return at its end, no line feed")
+        << "file" << utf8 + "\r" << kPassword;
     QTest::newRow("file, no line end") << "file" << utf8 << kPassword;
-    QTest::newRow("file, a carriage return inside the line")
-        << "file" << QByteArray("a\rb\n") << QStringLiteral("a\rb");
     // The password is the text as typed: a byte-order mark is part of it.
     QTest::newRow("file, leading U+FEFF") << "file"
                                           << "\xEF\xBB\xBF" + utf8 + "\n"
@@ -428,6 +599,8 @@ void TestCli::passwordSources_data()
     QTest::newRow("standard input, line feed") << "stdin" << utf8 + "\nmore\n" << kPassword;
     QTest::newRow("standard input, carriage return and line feed") << "stdin" << utf8 + "\r\n"
                                                                    << kPassword;
+    QTest::newRow("standard input, carriage return at the end of input")
+        << "stdin" << utf8 + "\r" << kPassword;
     QTest::newRow("--password-fd 0, a pipe") << "fd 0" << utf8 + "\n" << kPassword;
 #ifdef Q_OS_UNIX
     QTest::newRow("--password-fd 3, a file") << "fd 3" << utf8 + "\r\n" << kPassword;
@@ -472,37 +645,67 @@ void TestCli::passwordSources()
 void TestCli::noPassword_data()
 {
     QTest::addColumn<QString>("command");
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("arguments"); // "TERMINAL": a terminal where it was typed
     QTest::addColumn<int>("input");
+    QTest::addColumn<QString>("reason");
     const QStringList none;
+    const QString noLine = QStringLiteral("standard input (not a terminal) gives no line");
     const QStringList missingFile{QStringLiteral("--password-file"), QStringLiteral("missing")};
     const QStringList closedDescriptor{QStringLiteral("--password-fd"), QStringLiteral("9")};
     for (const char* command : {"encrypt", "decrypt"}) {
         QTest::addRow("%s, standard input an empty pipe", command)
-            << command << none << int(Input::Pipe);
+            << command << none << int(Input::Pipe) << noLine;
         QTest::addRow("%s, standard input the null device", command)
-            << command << none << int(Input::NullDevice);
+            << command << none << int(Input::NullDevice) << noLine;
 #ifdef Q_OS_UNIX
         QTest::addRow("%s, standard input closed", command)
-            << command << none << int(Input::Closed);
+            << command << none << int(Input::Closed) << noLine;
 #endif
         QTest::addRow("%s, a password file that does not exist", command)
-            << command << missingFile << int(Input::Pipe);
+            << command << missingFile << int(Input::Pipe)
+            << QStringLiteral("the password file cannot be opened");
         QTest::addRow("%s, an empty password file", command)
             << command << QStringList{QStringLiteral("--password-file"), QStringLiteral("empty")}
-            << int(Input::Pipe);
+            << int(Input::Pipe) << QStringLiteral("the password file gives no line");
+        QTest::addRow("%s, a carriage return inside the password line", command)
+            << command
+            << QStringList{QStringLiteral("--password-file"), QStringLiteral("carriage return")}
+            << int(Input::Pipe)
+            << QStringLiteral("the password file gives a carriage return inside the password "
+                              "line");
+#ifdef Q_OS_UNIX
         QTest::addRow("%s, a descriptor that is not open", command)
-            << command << closedDescriptor << int(Input::Pipe);
+            << command << closedDescriptor << int(Input::Pipe)
+            << QStringLiteral("descriptor 9 was not open when virellock-cli started");
+        // Closed when the program starts, it is the first the program opens for itself.
+        QTest::addRow("%s, a descriptor the program opened itself", command)
+            << command << QStringList{QStringLiteral("--password-fd"), QStringLiteral("3")}
+            << int(Input::Pipe)
+            << QStringLiteral("descriptor 3 was not open when virellock-cli started");
+        QTest::addRow("%s, a password file that is a terminal", command)
+            << command << QStringList{QStringLiteral("--password-file"), QStringLiteral("TERMINAL")}
+            << int(Input::Pipe) << QStringLiteral("the password file is a terminal");
+        QTest::addRow("%s, a password file that is a device", command)
+            << command << QStringList{QStringLiteral("--password-file"), QProcess::nullDevice()}
+            << int(Input::Pipe)
+            << QStringLiteral("the password file is not a regular file or a pipe");
+#else
+        QTest::addRow("%s, a descriptor that is not open", command)
+            << command << closedDescriptor << int(Input::Pipe)
+            << QStringLiteral("descriptor 9 cannot be read");
+#endif
     }
 }
 
-// No terminal and no password: an error at once, nothing touched; never a wait for a password
-// that cannot come.
+// No terminal and no password: an error at once that says why, nothing touched; never a wait
+// for a password that cannot come, nor a password from a source that would show it or that
+// the caller never gave.
 void TestCli::noPassword()
 {
     QFETCH(QString, command);
     QFETCH(QStringList, arguments);
     QFETCH(int, input);
+    QFETCH(QString, reason);
     const QString file = path(QStringLiteral("notes.txt"));
     const QByteArray plain = content(3);
     QVERIFY(writeFile(file, plain));
@@ -510,6 +713,17 @@ void TestCli::noPassword()
         QVERIFY(encryptWithCommand(file, 0, kPassword));
     const QByteArray before = readFile(file);
     QVERIFY(writeFile(m_secrets->filePath(QStringLiteral("empty")), {}));
+    QVERIFY(writeFile(m_secrets->filePath(QStringLiteral("carriage return")),
+                      kPassword.toUtf8() + "\r" + kPassword.toUtf8() + '\n'));
+#ifdef Q_OS_UNIX
+    // Read from there, the password would show as it is typed.
+    PseudoTerminal tty;
+    if (arguments.contains(QStringLiteral("TERMINAL"))) {
+        QVERIFY(!tty.device().isEmpty());
+        arguments.replace(arguments.indexOf(QStringLiteral("TERMINAL")),
+                          QString::fromLocal8Bit(tty.device()));
+    }
+#endif
 
     const CliRun run = runProgram({QStringList{command, QStringLiteral("-m"), QStringLiteral("0")} +
                                        arguments + QStringList{file},
@@ -519,7 +733,7 @@ void TestCli::noPassword()
                                    {}});
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.startsWith(QStringLiteral("virellock-cli: no password: ")),
+    QVERIFY2(run.err.startsWith(QStringLiteral("virellock-cli: no password: ") + reason),
              qPrintable(run.err));
     QVERIFY(readFile(file) == before);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("notes.txt")});
@@ -778,6 +992,228 @@ void TestCli::recursive()
     }
 }
 
+void TestCli::recursiveReportsWhatItLeavesOut_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("a FIFO") << "fifo"
+                            << "tree/fifo: not a regular file";
+    QTest::newRow("a folder that cannot be read")
+        << "locked"
+        << "tree/locked: the folder cannot be read [Permission denied]";
+}
+
+// What -r finds and does not take, besides symbolic links, is named with why and counted as
+// failed: nothing under the folder is left out without a word.
+void TestCli::recursiveReportsWhatItLeavesOut()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("a FIFO and a folder that its owner cannot read are POSIX fixtures");
+#else
+    QFETCH(QString, entry);
+    QFETCH(QString, line);
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("tree")));
+    const QString good = path(QStringLiteral("tree/good.txt"));
+    QVERIFY(writeFile(good, content(70)));
+    QVERIFY(encryptWithCommand(good, 1, kPassword));
+    const QString planted = path(QStringLiteral("tree/") + entry);
+    if (entry == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(planted).constData(), 0644), 0);
+    } else {
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("tree/locked")));
+        QVERIFY(writeFile(planted + QStringLiteral("/inside.txt"), "inside"));
+        QCOMPARE(::chmod(QFile::encodeName(planted).constData(), 0), 0);
+    }
+    // The program runs as another user where the tests run as root, who reads any folder.
+    QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755), 0);
+
+    CliStart start{{QStringLiteral("verify"), QStringLiteral("-r"), QStringLiteral("-m"),
+                    QStringLiteral("1"), QStringLiteral("tree")},
+                   m_dir->path(),
+                   Input::Pipe,
+                   kPassword.toUtf8() + '\n'};
+    start.unprivileged = true;
+    const CliRun run = runProgram(start);
+    ::chmod(QFile::encodeName(planted).constData(), 0755);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.errLines(), (QStringList{line, QStringLiteral("1 done, 1 failed")}));
+#endif
+}
+
+void TestCli::namesNotUtf8_data()
+{
+    QTest::addColumn<QByteArrayList>("arguments"); // after the command, the method and password
+    QTest::addColumn<QByteArrayList>("refused");   // files that must stay as they are
+    QTest::addColumn<QByteArrayList>("encrypted"); // files that must be encrypted
+    QTest::addColumn<QStringList>("lines");        // the failure lines, in order
+    const QByteArray bad("bad\xff");
+    // What Qt decodes bad to: the name of another file.
+    const QByteArray lookalike("bad\xef\xbf\xbd");
+    const QString shown = QStringLiteral("bad") + QChar(QChar::ReplacementCharacter);
+    const QString refusal =
+        QStringLiteral(": the name is not valid UTF-8, which this program cannot handle");
+    QTest::newRow("named, beside the file its decoding names")
+        << QByteArrayList{bad, "good"} << QByteArrayList{bad, lookalike} << QByteArrayList{"good"}
+        << QStringList{shown + refusal};
+    QTest::newRow("two named that decode alike")
+        << QByteArrayList{bad, "bad\xfe", "good"} << QByteArrayList{bad, "bad\xfe"}
+        << QByteArrayList{"good"} << QStringList{shown + refusal, shown + refusal};
+    QTest::newRow("-r: a file beside the file its decoding names")
+        << QByteArrayList{"-r", "tree"} << QByteArrayList{"tree/" + bad}
+        << QByteArrayList{"tree/" + lookalike, "tree/good"}
+        << QStringList{QStringLiteral("tree/") + shown + refusal};
+    QTest::newRow("-r: a folder, and what is in it")
+        << QByteArrayList{"-r", "tree"} << QByteArrayList{"tree/folder\xff/inside"}
+        << QByteArrayList{"tree/good"}
+        << QStringList{QStringLiteral("tree/folder") + QChar(QChar::ReplacementCharacter) +
+                       refusal};
+}
+
+// A name that is not UTF-8 reaches the program as bytes: it is refused with a line that says
+// why and counted as failed, never taken for the file whose name its lossy decoding gives, and
+// the other files go on.
+void TestCli::namesNotUtf8()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("names are UTF-16 on Windows, and reach the program as they are");
+#else
+    QFETCH(QByteArrayList, arguments);
+    QFETCH(QByteArrayList, refused);
+    QFETCH(QByteArrayList, encrypted);
+    QFETCH(QStringList, lines);
+    BytesNamedFiles files(m_dir->path());
+    QHash<QByteArray, QByteArray> plain;
+    for (const QByteArray& file : refused + encrypted) {
+        plain.insert(file, file + QByteArray(" plain text\n").repeated(1000));
+        QVERIFY2(files.write(file, plain.value(file)), file.constData());
+    }
+
+    CliStart start{{}, m_dir->path(), Input::NullDevice, {}};
+    start.byteArguments =
+        QByteArrayList{"encrypt", "-m", "1", "--password-file",
+                       QFile::encodeName(passwordFile(kPassword.toUtf8() + '\n'))} +
+        arguments;
+    const CliRun run = runProgram(start);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.errLines(),
+             lines +
+                 QStringList{
+                     QStringLiteral("%1 done, %2 failed").arg(encrypted.size()).arg(lines.size())});
+    for (const QByteArray& file : refused)
+        QVERIFY2(files.read(file) == plain.value(file), file.constData());
+    for (const QByteArray& file : encrypted) {
+        QVERIFY2(files.read(file) != plain.value(file), file.constData());
+        QVERIFY2(decryptWithCommand(files.path(file), 1, kPassword), file.constData());
+        QVERIFY2(files.read(file) == plain.value(file), file.constData());
+    }
+#endif
+}
+
+void TestCli::formatCharactersShownReplaced_data()
+{
+    QTest::addColumn<QString>("text"); // the file's name and its hint
+    QTest::addColumn<QString>("shown");
+    const QString r(QChar::ReplacementCharacter);
+    QTest::newRow("a right-to-left override")
+        << QStringLiteral("invoice\u202Etxt.exe")
+        << QStringLiteral("invoice") + r + QStringLiteral("txt.exe");
+    QTest::newRow("isolates") << QStringLiteral("a\u2066b\u2067c\u2068d\u2069")
+                              << QStringLiteral("a") + r + u'b' + r + u'c' + r + u'd' + r;
+    QTest::newRow("invisible marks") << QStringLiteral("a\u200Bb\u200Fc\u00ADd")
+                                     << QStringLiteral("a") + r + u'b' + r + u'c' + r + u'd';
+    QTest::newRow("a format character beyond the first plane")
+        << QStringLiteral("tag") + QString::fromUcs4(U"\U000E0041", 1) + QStringLiteral("ged")
+        << QStringLiteral("tag") + r + QStringLiteral("ged");
+    QTest::newRow("an escape sequence")
+        << QStringLiteral("\x1b[31mred") << r + QStringLiteral("[31mred");
+}
+
+// A name and a hint are anyone's choice: what would act on the terminal, or on how the text
+// around it shows (a right-to-left override makes one name look like another), is shown as
+// U+FFFD, in the hint above the prompt and in the name of the line that reports the file.
+void TestCli::formatCharactersShownReplaced()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the hint shows on the terminal, here a POSIX pseudo-terminal");
+#else
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QVERIFY(writeFile(path(text), content(80)));
+    QVERIFY(encryptWithCommand(path(text), 3, kPassword, text));
+
+    PseudoTerminal tty;
+    QVERIFY(!tty.device().isEmpty());
+    QProcess process;
+    startCli(process, {{QStringLiteral("decrypt"), QStringLiteral("-m"), QStringLiteral("3"), text},
+                       m_dir->path(),
+                       Input::Terminal,
+                       {},
+                       {},
+                       tty.device()});
+    QVERIFY(process.waitForStarted());
+    QVERIFY2(tty.waitFor(kPrompt), qPrintable(tty.shown()));
+    tty.type(kPassword + u'x');
+    tty.readToEnd();
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 1);
+    const QString terminal = tty.shown();
+    QVERIFY2(terminal.contains(shown + u'\n' + kPrompt), qPrintable(terminal));
+    QVERIFY2(terminal.contains(shown + QStringLiteral(": ") + kWrongPassword),
+             qPrintable(terminal));
+    for (const QChar c : text) {
+        if (!shown.contains(c))
+            QVERIFY2(!terminal.contains(c), qPrintable(QString::number(c.unicode(), 16)));
+    }
+#endif
+}
+
+// Ctrl-Z at the hidden prompt: while the program is stopped the terminal echoes again, as the
+// shell and the user need it; when it goes on, echo is off again before the prompt shows anew,
+// and the password typed then is taken and not shown.
+void TestCli::stopAtThePrompt()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("whether the program is stopped is told from Linux's /proc");
+#else
+    const QString file = path(QStringLiteral("a.txt"));
+    const QByteArray plain = content(90);
+    QVERIFY(writeFile(file, plain));
+    PseudoTerminal tty;
+    QVERIFY(!tty.device().isEmpty());
+    QProcess process;
+    startCli(process, {{QStringLiteral("encrypt"), QStringLiteral("-m"), QStringLiteral("3"),
+                        QStringLiteral("a.txt")},
+                       m_dir->path(),
+                       Input::Terminal,
+                       {},
+                       {},
+                       tty.device()});
+    QVERIFY(process.waitForStarted());
+    const pid_t pid = pid_t(process.processId());
+    QVERIFY2(tty.waitFor(kPrompt), qPrintable(tty.shown()));
+    QVERIFY(!tty.echoes());
+
+    QCOMPARE(::kill(pid, SIGTSTP), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(processState(pid), 'T', 120000);
+    QVERIFY(tty.echoes());
+    QCOMPARE(::kill(pid, SIGCONT), 0);
+    QVERIFY2(tty.waitFor(kPrompt), qPrintable(tty.shown()));
+    QVERIFY(!tty.echoes());
+
+    tty.type(kPassword);
+    QVERIFY2(tty.waitFor(kPromptAgain), qPrintable(tty.shown()));
+    tty.type(kPassword);
+    tty.readToEnd();
+    QVERIFY(process.waitForFinished(120000));
+    const QString shown = tty.shown();
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(!shown.contains(kPassword.trimmed()), qPrintable(shown));
+    QVERIFY2(shown.endsWith(QStringLiteral("1 done, 0 failed\n")), qPrintable(shown));
+    QVERIFY(decryptWithCommand(file, 3, kPassword));
+    QVERIFY(readFile(file) == plain);
+#endif
+}
+
 void TestCli::interruptLeavesTheFile_data()
 {
     QTest::addColumn<bool>("encrypt");
@@ -827,6 +1263,76 @@ void TestCli::interruptLeavesTheFile()
     QVERIFY2(err.startsWith(file + QStringLiteral(": interrupted")), qPrintable(err));
     QVERIFY(readFile(file) == before);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("large.bin")});
+#endif
+}
+
+// A Ctrl-C that comes after the new content has replaced the file, while the system still
+// syncs it, does not make the file "as it was": what is reported is what the file is, the
+// files after it are not started, and the exit status tells of the signal.
+void TestCli::lateInterruptReportsTheFileDone()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("strace holds the program at its sync, which Linux's /proc shows");
+#else
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("strace is not installed: scripts/ensure-packages.sh installs it");
+    const QStringList names{QStringLiteral("a.bin"), QStringLiteral("b.bin")};
+    QByteArray plain[2];
+    for (int i = 0; i < 2; ++i) {
+        plain[i] = content(100 + i);
+        QVERIFY(writeFile(path(names[i]), plain[i]));
+    }
+    CliStart start{{QStringLiteral("encrypt"), QStringLiteral("-m"), QStringLiteral("rc4"),
+                    QStringLiteral("--password-file"), passwordFile(kPassword.toUtf8() + '\n')},
+                   m_dir->path(),
+                   Input::NullDevice,
+                   {}};
+    start.arguments += names;
+    // Every sync waits three seconds at its start, time enough for the signal to come within.
+    start.wrapper = QStringList{strace,
+                                QStringLiteral("-f"),
+                                QStringLiteral("-o"),
+                                QStringLiteral("/dev/null"),
+                                QStringLiteral("-e"),
+                                QStringLiteral("inject=fdatasync,fsync:delay_enter=3000000")};
+    QProcess process;
+    startCli(process, start);
+    QVERIFY(process.waitForStarted());
+
+    // The new content of a.bin is written beside it, and synced before it replaces a.bin.
+    const QString folder = QDir(m_dir->path()).canonicalPath() + u'/';
+    qint64 cli = 0;
+    bool sent = false;
+    while (!sent && !process.waitForFinished(5)) {
+        // strace starts other children of its own first.
+        if (cli == 0)
+            cli = childRunning(process.processId(), QStringLiteral(VIRELLOCK_CLI));
+        const QStringList synced = cli == 0 ? QStringList() : filesBeingSynced(cli);
+        if (std::any_of(synced.begin(), synced.end(),
+                        [&folder](const QString& file) { return file.startsWith(folder); })) {
+            ::kill(pid_t(cli), SIGINT);
+            sent = true;
+        }
+    }
+    QVERIFY(process.waitForFinished(120000));
+    QVERIFY2(sent, "the program was never seen syncing a file of the folder");
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    const QStringList lines =
+        QString::fromUtf8(process.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+    if (readFile(path(names[0])) == plain[0]) {
+        QCOMPARE(lines,
+                 (QStringList{QStringLiteral("a.bin: interrupted, the file is as it was"),
+                              QStringLiteral("interrupted: 0 done, 0 failed, 2 not started")}));
+    } else {
+        QCOMPARE(lines,
+                 QStringList{QStringLiteral("interrupted: 1 done, 0 failed, 1 not started")});
+        QVERIFY(decryptWithCommand(path(names[0]), 1, kPassword));
+        QVERIFY(readFile(path(names[0])) == plain[0]);
+    }
+    QVERIFY(readFile(path(names[1])) == plain[1]);
+    QCOMPARE(folderEntries(m_dir->path()), names);
 #endif
 }
 
@@ -937,6 +1443,53 @@ void TestCli::helpMatchesManualPage()
     fromHelp.sort();
     fromManual.sort();
     QCOMPARE(fromHelp, fromManual);
+}
+
+void TestCli::leftoversRemovedOnlyByRewrites_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // FILE stands for a file to work on
+    QTest::addColumn<bool>("removes");
+    const QString file = QStringLiteral("FILE");
+    QTest::newRow("verify") << QStringList{QStringLiteral("verify"), QStringLiteral("-m1"), file}
+                            << false;
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << false;
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << false;
+    QTest::newRow("usage error") << QStringList{QStringLiteral("encrypt")} << false;
+    QTest::newRow("encrypt") << QStringList{QStringLiteral("encrypt"), QStringLiteral("-m1"), file}
+                             << true;
+    QTest::newRow("decrypt") << QStringList{QStringLiteral("decrypt"), QStringLiteral("-m1"), file}
+                             << true;
+}
+
+// What killed rewrites left is removed before a command that rewrites files, and only then.
+void TestCli::leftoversRemovedOnlyByRewrites()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, removes);
+    const QString target = path(QStringLiteral("report.txt"));
+    const QString leftover = temporaryPathFor(target);
+    QVERIFY(writeFile(target, "encrypted bytes"));
+    QVERIFY(writeFile(leftover, "plain text a killed run left"));
+    QProcess ended;
+    ended.start(QCoreApplication::applicationFilePath(), {QStringLiteral("-no-such-option")});
+    QVERIFY(ended.waitForStarted());
+    const qint64 endedId = ended.processId();
+    QVERIFY(ended.waitForFinished());
+    QVERIFY(detail::writeLeftoverRecord(target, leftover, endedId, 100));
+    QVERIFY(writeFile(path(QStringLiteral("other.txt")), "some text"));
+    arguments.replaceInStrings(QStringLiteral("FILE"), path(QStringLiteral("other.txt")));
+    if (arguments.size() > 1)
+        arguments << QStringLiteral("--password-file") << passwordFile(kPassword.toUtf8() + '\n');
+
+    const CliRun run = runProgram({arguments, m_dir->path(), Input::NullDevice, {}, {}});
+    QVERIFY(run.finished);
+    if (removes) {
+        QVERIFY(!QFileInfo::exists(leftover));
+    } else {
+        QCOMPARE(readFile(leftover), QByteArray("plain text a killed run left"));
+        removeLeftoverFiles();
+    }
+    QCOMPARE(readFile(target), QByteArray("encrypted bytes"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

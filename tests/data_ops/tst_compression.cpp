@@ -1,6 +1,7 @@
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/zstd_stream.h"
 #include "host/file_format/zstd_frames.h"
+#include "support/crafted_frames.h"
 #include "support/test_bytes.h"
 
 #include <QProcess>
@@ -10,10 +11,12 @@
 
 #include <zstd.h>
 
+#include <algorithm>
+#include <limits>
+
 using namespace virellock;
 using namespace virellock::dataops;
-using virellock::test::flipBit;
-using virellock::test::patternBytes;
+using namespace virellock::test;
 
 namespace {
 
@@ -48,6 +51,25 @@ QByteArray zstdFrame(const QByteArray& data, bool checksum, bool contentSize = t
     return frame;
 }
 
+// zstd's own frame of plain, its blocks replaced by the given ones, which must hold plain:
+// the header and the checksum stay good, so that zstd itself decodes what the rules refuse.
+QByteArray reblocked(const QByteArray& plain, const QByteArray& blocks)
+{
+    const QByteArray frame = zstdFrame(plain, true);
+    const FrameHeader header = readFrameHeader(frame);
+    Q_ASSERT(header.status == FrameHeader::Good);
+    return frame.first(qsizetype(header.headerSize)) + blocks + frame.last(4);
+}
+
+// plain in raw blocks of one byte each.
+QByteArray oneByteBlocks(const QByteArray& plain)
+{
+    QByteArray blocks;
+    for (qsizetype i = 0; i < plain.size(); ++i)
+        blocks += rawBlock(plain.sliced(i, 1), i + 1 == plain.size());
+    return reblocked(plain, blocks);
+}
+
 // The frames of a compressed output, by the walk the file job uses.
 FrameSequence walk(const QByteArray& compressed)
 {
@@ -63,6 +85,8 @@ FrameSequence walk(const QByteArray& compressed)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FrameSequence::Status)
+
 class TestCompression : public QObject
 {
     Q_OBJECT
@@ -76,6 +100,10 @@ private slots:
     void framesDeclareTheirContent_data();
     void framesDeclareTheirContent();
     void walkStopsAtTheLimit();
+    void blockRules_data();
+    void blockRules();
+    void walkReadsInLargePieces_data();
+    void walkReadsInLargePieces();
     void zstdToolReadsTheOutput();
 };
 
@@ -258,6 +286,121 @@ void TestCompression::walkStopsAtTheLimit()
     const qsizetype firstEnd = frameSize(0);
     QVERIFY(lastRead > firstEnd);
     QVERIFY(lastRead <= firstEnd + frameSize(firstEnd));
+}
+
+void TestCompression::blockRules_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("plain"); // what it holds
+    QTest::addColumn<bool>("accepted");
+    const QByteArray plain = patternBytes(kMaxBlocksPerFrame + 1, 8);
+    const QByteArray abc("abc");
+    const QByteArray runs("abbbbc");
+    QTest::newRow("zstd's own") << zstdFrame(abc, true) << abc << true;
+    QTest::newRow("raw and RLE blocks")
+        << reblocked(runs, rawBlock("a") + rleBlock('b', 4) + rawBlock("c", true)) << runs << true;
+    // How a zstd stream ends a frame when its input ended after a flush.
+    QTest::newRow("empty last block")
+        << reblocked(abc, rawBlock(abc) + rawBlock({}, true)) << abc << true;
+    QTest::newRow("as many blocks as a frame may hold")
+        << oneByteBlocks(plain.first(kMaxBlocksPerFrame)) << plain.first(kMaxBlocksPerFrame)
+        << true;
+    // zstd decodes these, but never writes them: a reader would walk them by the million.
+    QTest::newRow("empty raw block before the last")
+        << reblocked(abc, rawBlock({}) + rawBlock(abc, true)) << abc << false;
+    QTest::newRow("empty RLE block before the last")
+        << reblocked(abc, rleBlock('x', 0) + rawBlock(abc, true)) << abc << false;
+    QTest::newRow("one block more than a frame may hold") << oneByteBlocks(plain) << plain << false;
+}
+
+// The rules on a frame's blocks hold alike for the walk, the whole output in memory and the
+// stream in pieces; what breaks none of them decodes.
+void TestCompression::blockRules()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, plain);
+    QFETCH(bool, accepted);
+    // zstd itself reads every one of them.
+    QByteArray decoded(plain.size(), '\0');
+    QCOMPARE(ZSTD_decompress(decoded.data(), std::size_t(decoded.size()), frame.constData(),
+                             std::size_t(frame.size())),
+             std::size_t(plain.size()));
+    QCOMPARE(decoded, plain);
+
+    QCOMPARE(walk(frame).status, accepted ? FrameSequence::Good : FrameSequence::Refused);
+    QCOMPARE(DecompressData(frame), accepted ? std::optional(plain) : std::nullopt);
+    for (qsizetype pieceSize : {qsizetype(1), qsizetype(7), frame.size()}) {
+        const auto stream = makeDecompressStream();
+        QByteArray out;
+        const ByteSink sink = [&out](QByteArrayView piece) {
+            out.append(piece);
+            return true;
+        };
+        bool ok = true;
+        for (qsizetype at = 0; ok && at < frame.size(); at += pieceSize)
+            ok = stream->update(
+                QByteArrayView(frame).sliced(at, std::min(pieceSize, frame.size() - at)), sink);
+        QCOMPARE(ok && stream->finish(sink), accepted);
+        if (accepted)
+            QCOMPARE(out, plain);
+    }
+}
+
+void TestCompression::walkReadsInLargePieces_data()
+{
+    QTest::addColumn<QByteArray>("compressed");
+    QTest::addColumn<FrameSequence::Status>("status");
+    QTest::addColumn<qint64>("maxReads");
+    QTest::addColumn<qint64>("maxBytesRead");
+    constexpr qint64 kRead = 64 << 10;
+    // Reads grow to their largest size within a few reads.
+    constexpr qint64 kGrowing = 16;
+    const QByteArray last = *CompressData("the end");
+
+    // Several MiB of empty raw blocks after headers that declare 4 MiB, each frame as long as a
+    // frame may be: a read for every 3 bytes.
+    const QByteArray empty = emptyRawBlockFrames(kMaxFrameSize, 3) + last;
+    QTest::newRow("empty raw blocks")
+        << empty << FrameSequence::Refused << empty.size() / kRead + 4 + kGrowing
+        << qint64(empty.size());
+
+    // Within the rules until decoded: full frames of one-byte blocks, as many as a frame may
+    // hold, across several MiB.
+    const QByteArray oneByte = fullFramesOf(oneByteRawBlocks(kMaxBlocksPerFrame - 1), 100) + last;
+    QTest::newRow("one-byte raw blocks")
+        << oneByte << FrameSequence::Good << oneByte.size() / kRead + 101 + kGrowing
+        << 2 * qint64(oneByte.size());
+
+    // Random bytes: zstd stores them in raw blocks of 128 KiB, which the walk skips, a read
+    // for each header and hardly a byte more.
+    const QByteArray random = *CompressData(patternBytes(2 * F + 12345, 9));
+    QTest::newRow("zstd's own blocks of random bytes")
+        << random << FrameSequence::Good << random.size() / (128 << 10) + 2 * 3
+        << qint64(random.size() / 100);
+}
+
+// A payload of tiny blocks is walked a large piece at a time, not a read per block header; the
+// walk of large blocks reads little beyond their headers.
+void TestCompression::walkReadsInLargePieces()
+{
+    QFETCH(QByteArray, compressed);
+    QFETCH(FrameSequence::Status, status);
+    QFETCH(qint64, maxReads);
+    QFETCH(qint64, maxBytesRead);
+    qint64 reads = 0;
+    qint64 bytesRead = 0;
+    const ReadAt read = [&](qint64 offset, char* data, qint64 size) {
+        if (offset < 0 || size < 0 || offset + size > compressed.size())
+            return false;
+        ++reads;
+        bytesRead += size;
+        std::copy_n(compressed.constData() + offset, size, data);
+        return true;
+    };
+    QCOMPARE(walkFrames(read, compressed.size(), std::numeric_limits<qint64>::max()).status,
+             status);
+    QVERIFY2(reads <= maxReads, qPrintable(QStringLiteral("%1 reads").arg(reads)));
+    QVERIFY2(bytesRead <= maxBytesRead, qPrintable(QStringLiteral("%1 bytes").arg(bytesRead)));
 }
 
 // The output is one zstd stream for zstd's own command-line tool, frames and all.

@@ -1,6 +1,8 @@
 #include "engine/decrypted_file.h"
 #include "engine/encrypted_file.h"
+#include "engine/parallel_frame_job.h"
 #include "host/file_format/zstd_frames.h"
+#include "support/crafted_frames.h"
 #include "support/file_helpers.h"
 #include "support/restore_file.h"
 #include "support/test_bytes.h"
@@ -10,6 +12,8 @@
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <limits>
 
 using namespace virellock;
 using namespace virellock::test;
@@ -32,10 +36,49 @@ QByteArray payloadOf(const QString& file)
     return record ? readFile(file).sliced(record->payload.offset) : QByteArray();
 }
 
+// An MD5-enhanced file of a few bytes whose payload is replaced by crafted frames before its
+// genuine last frame, and by extra after it.
+bool craftPayload(const QString& file, const QByteArray& frames, const QByteArray& extra = {})
+{
+    if (!writeFile(file, "the last frame") ||
+        !encryptFile(file, 4, kPassword, QStringLiteral("hint")).done())
+        return false;
+    const std::optional<EnhancedRecord> genuine = readEnhancedRecordFile(file);
+    if (!genuine)
+        return false;
+    const QByteArray payload = frames + payloadOf(file) + extra;
+    return writeFile(
+        file, enhancedRecordHead(genuine->password_check, genuine->hint, payload.size()) + payload);
+}
+
+// Reads through to another device, counting how often it is asked to.
+class CountingDevice final : public QIODevice
+{
+public:
+    explicit CountingDevice(QIODevice& inner) : m_inner(inner) {}
+
+    qint64 reads = 0;
+
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_inner.size(); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        ++reads;
+        return m_inner.seek(pos()) ? m_inner.read(data, maxSize) : -1;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QIODevice& m_inner;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(JobOutcome)
 Q_DECLARE_METATYPE(JobStep)
+Q_DECLARE_METATYPE(dataops::FrameSequence::Status)
 
 // What keeps a rewrite safe beyond the format's own checks: the temporary file is read back
 // before it replaces the file, and a decompression that could not fit is refused before it
@@ -50,6 +93,9 @@ private slots:
     void readBackCatchesABadWrite();
     void framesThatDeclareTooMuch_data();
     void framesThatDeclareTooMuch();
+    void craftedFramesCostFewReads_data();
+    void craftedFramesCostFewReads();
+    void walkBeforeWritingCanBeCancelled();
     void md5PayloadIsOneZstdStream();
     void wrongPasswordWritesNothing_data();
     void wrongPasswordWritesNothing();
@@ -159,6 +205,87 @@ void TestRewriteChecks::framesThatDeclareTooMuch()
     QCOMPARE(result.step, step);
     QVERIFY(readFile(file) == before);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("small")});
+}
+
+void TestRewriteChecks::craftedFramesCostFewReads_data()
+{
+    using dataops::FrameSequence;
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<qint64>("frameCount");
+    QTest::addColumn<FrameSequence::Status>("walked");
+    // Frames that declare 4 MiB and hold nothing but empty raw blocks, as long as a frame may
+    // be: once a read for every 3 bytes, minutes for a file of 60 MiB.
+    QTest::newRow("empty raw blocks")
+        << emptyRawBlockFrames(dataops::kMaxFrameSize, 3) << qint64(3) << FrameSequence::Refused;
+    // Within the rules until the first frame is decoded: as many one-byte blocks as a frame
+    // may hold, frame after frame.
+    QTest::newRow("one-byte raw blocks")
+        << fullFramesOf(oneByteRawBlocks(dataops::kMaxBlocksPerFrame - 1), 100) << qint64(100)
+        << FrameSequence::Good;
+}
+
+// A payload of tiny blocks in an MD5-enhanced file is walked a large piece at a time, before
+// writing and as it is decompressed, and refused with the file untouched.
+void TestRewriteChecks::craftedFramesCostFewReads()
+{
+    QFETCH(QByteArray, frames);
+    QFETCH(qint64, frameCount);
+    QFETCH(dataops::FrameSequence::Status, walked);
+    const QString file = m_dir->filePath(QStringLiteral("crafted"));
+    QVERIFY(craftPayload(file, frames));
+    const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
+    QVERIFY(record);
+    const qint64 length = record->payload.size;
+    // A read per 64 KiB and one more per frame at most, with a few to grow into that size.
+    const qint64 fewReads = length / (64 << 10) + frameCount + 16;
+    {
+        QFile source(file);
+        QVERIFY(source.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        CountingDevice counted(source);
+        QVERIFY(counted.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        QVERIFY(counted.seek(record->payload.offset));
+        QCOMPARE(walkFramesOf(counted, length, std::numeric_limits<qint64>::max()).status, walked);
+        QVERIFY2(counted.reads <= fewReads, qPrintable(QString::number(counted.reads)));
+
+        // The frame job walks each frame again as it reads it, then reads it whole.
+        counted.reads = 0;
+        FrameJob job;
+        job.compress = false;
+        job.source = &counted;
+        job.length = length;
+        QCOMPARE(runFrameJob(job, {}).outcome, JobOutcome::BadInput);
+        QVERIFY2(counted.reads <= fewReads + frameCount,
+                 qPrintable(QString::number(counted.reads)));
+    }
+    const QByteArray before = readFile(file);
+    const JobResult result = restore(file, 4);
+    QCOMPARE(result.outcome, JobOutcome::BadInput);
+    QCOMPARE(result.step, JobStep::Content);
+    QVERIFY(readFile(file) == before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("crafted")});
+}
+
+// The walk of the frames before anything is written asks the progress callback whether to go
+// on, as the work after it does: a long payload is not walked to its end after a cancel.
+void TestRewriteChecks::walkBeforeWritingCanBeCancelled()
+{
+    const QString file = m_dir->filePath(QStringLiteral("cancelled"));
+    // Frames of tiny blocks and a byte too many at the end: walked to its end, the payload
+    // would be refused before any work that could be cancelled.
+    QVERIFY(craftPayload(file, fullFramesOf(oneByteRawBlocks(dataops::kMaxBlocksPerFrame - 1), 20),
+                         "!"));
+    const QByteArray before = readFile(file);
+    int asked = 0;
+    JobOptions options;
+    options.progress = [&asked](qint64, qint64) {
+        ++asked;
+        return false;
+    };
+    const JobResult result = restore(file, 4, options);
+    QCOMPARE(result.outcome, JobOutcome::Cancelled);
+    QCOMPARE(asked, 1);
+    QVERIFY(readFile(file) == before);
+    QCOMPARE(folderEntries(m_dir->path()), QStringList{QStringLiteral("cancelled")});
 }
 
 // The MD5 method's payload, frames and all, is one stream for zstd's own command-line tool.

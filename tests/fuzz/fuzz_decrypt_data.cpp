@@ -1,8 +1,9 @@
-// DecryptData and the file decrypt job as the program runs them, key derivation included. Every
+// DecryptData and the file decrypt jobs as the program runs them, key derivation included. Every
 // input that reaches the chunks costs one scrypt call (a fifth of a second), so this target is
 // run for a bounded number of inputs; fuzz_chunk_open covers the chunk layer at full speed.
 //
-// Input: bits 0-1 of byte 0 are the selector (0 to 3), bit 2 the mode.
+// Input: bits 0-1 of byte 0 are the selector (0 to 3), bit 2 the mode; bit 3 set, the mode is 2
+// whatever bit 2 says.
 //   mode 0  byte 1 is a password length (modulo 32), then the password's bytes (UTF-8), then
 //           the data given to DecryptData.
 //   mode 1  the harness writes a cipher output itself (DES when bit 0 is set, else RC4): byte 1
@@ -13,12 +14,17 @@
 //           nothing was changed, both through DecryptData, which derives the keys from the salt
 //           and opens the chunks one after another, and through the file decrypt job, which
 //           cuts the chunks on several threads and takes the keys directly.
+//   mode 2  the rest is the payload of an MD5-enhanced file, restored as files are: its frames
+//           walked before anything is written, then decompressed by the frame job on several
+//           threads into a temporary file. No key, no scrypt call.
+//           The file job must accept exactly what DecompressData accepts, to the same bytes.
 
 #include "engine/parallel_cipher_job.h"
+#include "engine/parallel_frame_job.h"
 #include "fuzz_check.h"
-#include "host/file_format/chunk_cipher.h"
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/key_derivation.h"
+#include "host/file_format/chunk_cipher.h"
 
 #include <QBuffer>
 #include <QString>
@@ -27,6 +33,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 using namespace virellock;
 using namespace virellock::dataops;
@@ -67,6 +74,24 @@ void decryptForeign(int selector, QByteArrayView rest)
         FUZZ_CHECK(sealedSize(*algorithm, plain->size()) == data.size());
 }
 
+// The file the file jobs write over.
+QString plainFile()
+{
+    static const QTemporaryDir folder;
+    return folder.filePath(QStringLiteral("plain"));
+}
+
+// What a file job wrote to the temporary file.
+QByteArray written(AtomicFileWriter& writer)
+{
+    QByteArray plain;
+    FUZZ_CHECK(writer.readBack([&plain](QByteArrayView piece) {
+        plain.append(piece);
+        return true;
+    }));
+    return plain;
+}
+
 // The way files are decrypted: the chunks after the salt, keys given, written to a temporary
 // file. Nothing when the input is refused.
 std::optional<QByteArray> decryptAsFile(const ChunkCipher& cipher, QByteArray output)
@@ -75,8 +100,7 @@ std::optional<QByteArray> decryptAsFile(const ChunkCipher& cipher, QByteArray ou
         return std::nullopt;
     QBuffer source(&output);
     FUZZ_CHECK(source.open(QIODevice::ReadOnly) && source.seek(kSaltSize));
-    static const QTemporaryDir folder;
-    AtomicFileWriter writer(folder.filePath(QStringLiteral("plain")));
+    AtomicFileWriter writer(plainFile());
     FUZZ_CHECK(writer.open());
     CipherJob job;
     job.cipher = &cipher;
@@ -88,12 +112,48 @@ std::optional<QByteArray> decryptAsFile(const ChunkCipher& cipher, QByteArray ou
     FUZZ_CHECK(outcome == JobOutcome::Done || outcome == JobOutcome::BadInput);
     if (outcome != JobOutcome::Done)
         return std::nullopt;
-    QByteArray plain;
-    FUZZ_CHECK(writer.readBack([&plain](QByteArrayView piece) {
-        plain.append(piece);
-        return true;
-    }));
-    return plain;
+    return written(writer);
+}
+
+// The frame job over the payload, written to writer.
+JobOutcome decompressAsFile(QByteArray& payload, AtomicFileWriter& writer)
+{
+    QBuffer source(&payload);
+    FUZZ_CHECK(source.open(QIODevice::ReadOnly));
+    FrameJob job;
+    job.compress = false;
+    job.source = &source;
+    job.length = payload.size();
+    job.writer = &writer;
+    const JobOutcome outcome = runFrameJob(job, {}).outcome;
+    FUZZ_CHECK(outcome == JobOutcome::Done || outcome == JobOutcome::BadInput);
+    return outcome;
+}
+
+void restorePayload(QByteArrayView rest)
+{
+    QByteArray payload = rest.toByteArray();
+    const std::optional<QByteArray> plain = DecompressData(payload);
+
+    // The walk before writing refuses what breaks the layout; what it lets through may still
+    // fail to decode.
+    QBuffer walked(&payload);
+    FUZZ_CHECK(walked.open(QIODevice::ReadOnly));
+    const FrameSequence frames =
+        walkFramesOf(walked, payload.size(), std::numeric_limits<qint64>::max());
+    FUZZ_CHECK(frames.status == FrameSequence::Good || frames.status == FrameSequence::Refused);
+    FUZZ_CHECK(walked.pos() == 0);
+    if (frames.status != FrameSequence::Good) {
+        FUZZ_CHECK(!plain);
+        return;
+    }
+    FUZZ_CHECK(!plain || frames.contentSize == plain->size());
+
+    AtomicFileWriter writer(plainFile());
+    FUZZ_CHECK(writer.open());
+    FUZZ_CHECK((decompressAsFile(payload, writer) == JobOutcome::Done) == plain.has_value());
+    if (plain)
+        FUZZ_CHECK(written(writer) == *plain);
 }
 
 void decryptOwn(CipherAlgorithm algorithm, QByteArrayView rest)
@@ -162,7 +222,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const int selector = data[0] & 3;
     const QByteArrayView rest(data + 1, qsizetype(size - 1));
-    if (data[0] & 4)
+    if (data[0] & 8)
+        restorePayload(rest);
+    else if (data[0] & 4)
         decryptOwn(data[0] & 1 ? CipherAlgorithm::Des : CipherAlgorithm::Rc4, rest);
     else
         decryptForeign(selector, rest);

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <iterator>
 #include <objbase.h>
 #include <optional>
 #include <shlobj.h>
@@ -48,13 +49,19 @@ QString sendToShortcut()
     return path;
 }
 
-// What a shortcut points at, read back through IShellLinkW: the item list it holds, which
-// Explorer follows (Wine keeps the link's path text in the ANSI code page only, losing Chinese);
-// nothing when it cannot be read.
-std::optional<QString> shortcutTarget(const QString& link)
+struct Shortcut
+{
+    QString target;
+    QString arguments;
+};
+
+// What a shortcut starts, read back through IShellLinkW: the item list it holds, which Explorer
+// follows (Wine keeps the link's path text in the ANSI code page only, losing Chinese), and its
+// arguments; nothing when it cannot be read.
+std::optional<Shortcut> readShortcut(const QString& link)
 {
     const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    std::optional<QString> target;
+    std::optional<Shortcut> shortcut;
     IShellLinkW* shellLink = nullptr;
     if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                    reinterpret_cast<void**>(&shellLink)))) {
@@ -65,8 +72,11 @@ std::optional<QString> shortcutTarget(const QString& link)
             if (SUCCEEDED(file->Load(wide(link), STGM_READ)) &&
                 SUCCEEDED(shellLink->GetIDList(&items)) && items) {
                 wchar_t buffer[MAX_PATH] = {};
-                if (SHGetPathFromIDListW(items, buffer))
-                    target = QString::fromWCharArray(buffer);
+                wchar_t arguments[1024] = {};
+                if (SHGetPathFromIDListW(items, buffer) &&
+                    SUCCEEDED(shellLink->GetArguments(arguments, int(std::size(arguments)))))
+                    shortcut = Shortcut{QString::fromWCharArray(buffer),
+                                        QString::fromWCharArray(arguments)};
                 CoTaskMemFree(items);
             }
             file->Release();
@@ -75,7 +85,7 @@ std::optional<QString> shortcutTarget(const QString& link)
     }
     if (SUCCEEDED(initialised))
         CoUninitialize();
-    return target;
+    return shortcut;
 }
 
 } // namespace
@@ -167,9 +177,10 @@ void TestFolderEntryWindows::fileEntries_data()
     QTest::newRow("blanks and Chinese") << QStringLiteral("Program Files\\文件 工具");
 }
 
-// The entry for every file runs the quoted program with the quoted file; the Send To shortcut,
-// for several files at once, points at the program. Written twice: the second start, from
-// another folder, replaces the first path in both.
+// The entry for every file runs the quoted program with "--" and the quoted file; the Send To
+// shortcut, for several files at once, points at the program with the argument "--", after
+// which Explorer puts the files: no file name can be read as an option. Written twice: the
+// second start, from another folder, replaces the first path in both.
 void TestFolderEntryWindows::fileEntries()
 {
     QFETCH(QString, programFolder);
@@ -187,10 +198,11 @@ void TestFolderEntryWindows::fileEntries()
     QVERIFY(writeFileEntries(old));
     QVERIFY(writeFileEntries(program));
     QCOMPARE(defaultValue(HKEY_CURRENT_USER, kFilesCommandKey),
-             u'"' + program + QStringLiteral("\" \"%1\""));
-    const std::optional<QString> target = shortcutTarget(sendToShortcut());
-    QVERIFY(target);
-    QVERIFY2(QFileInfo(*target) == QFileInfo(program), qPrintable(*target));
+             u'"' + program + QStringLiteral("\" -- \"%1\""));
+    const std::optional<Shortcut> shortcut = readShortcut(sendToShortcut());
+    QVERIFY(shortcut);
+    QVERIFY2(QFileInfo(shortcut->target) == QFileInfo(program), qPrintable(shortcut->target));
+    QCOMPARE(shortcut->arguments, QStringLiteral("--"));
     // The folder entry is not touched.
     QCOMPARE(defaultValue(HKEY_CLASSES_ROOT, kCommandKey), std::nullopt);
 }

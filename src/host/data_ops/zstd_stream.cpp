@@ -8,6 +8,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace virellock::dataops {
@@ -54,6 +55,7 @@ public:
             if (header.status == FrameHeader::Refused)
                 return fail();
             m_inFrame = true;
+            m_blocks.emplace(header.headerSize);
             m_declaredSize = header.contentSize;
             m_produced = 0;
             // Exactly the header: no frame ends within it.
@@ -80,9 +82,12 @@ private:
         bool outputFull = false;
         while (in.pos < in.size || outputFull) {
             ZSTD_outBuffer out{m_buffer.data(), static_cast<std::size_t>(m_buffer.size()), 0};
+            const std::size_t before = in.pos;
             const std::size_t hint = ZSTD_decompressStream(m_context.get(), &out, &in);
             m_produced += qint64(out.pos);
-            if (ZSTD_isError(hint) || m_produced > m_declaredSize) {
+            // zstd decodes blocks that the file reader's rules refuse; the same rules hold here.
+            if (ZSTD_isError(hint) || m_produced > m_declaredSize ||
+                !m_blocks->take(input.sliced(qsizetype(before), qsizetype(in.pos - before)))) {
                 fail();
                 return {};
             }
@@ -93,7 +98,7 @@ private:
             outputFull = out.pos == out.size;
             if (hint == 0) {
                 // zstd does not always hold a frame to the size its header declares.
-                if (m_produced != m_declaredSize) {
+                if (m_produced != m_declaredSize || !m_blocks->complete()) {
                     fail();
                     return {};
                 }
@@ -115,6 +120,7 @@ private:
     ZstdPtr<ZSTD_DCtx> m_context;
     QByteArray m_buffer;
     QByteArray m_header;
+    std::optional<FrameBlockTracker> m_blocks; // of the frame being decoded
     qint64 m_declaredSize = 0;
     qint64 m_produced = 0;
     bool m_inFrame = false;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace virellock::dataops {
 
@@ -25,6 +26,15 @@ enum BlockType
     RleBlock = 1,
     CompressedBlock = 2,
 };
+
+// A walk's reads start at a frame header (at most 18 bytes) and its first block header, and
+// grow to 64 KiB while headers fall close together: enough to make a read per header cheap
+// against the bytes it brings, little enough to stay in the CPU's caches.
+constexpr qint64 kSmallestRead = 32;
+constexpr qint64 kLargestRead = qint64(64) << 10;
+static_assert(kSmallestRead >= ZSTD_FRAMEHEADERSIZE_MAX + kBlockHeaderSize);
+// How many blocks a walk goes between asking whether to go on: a few reads of 64 KiB at most.
+constexpr qint64 kBlocksBetweenAsking = 256;
 
 } // namespace
 
@@ -74,33 +84,86 @@ FrameHeader readFrameHeader(QByteArrayView bytes)
     return {FrameHeader::Good, qint64(header.headerSize), qint64(header.frameContentSize)};
 }
 
-std::optional<FrameExtent> walkFrame(const ReadAt& read, qint64 offset, qint64 length)
+std::optional<BlockHeader> readBlockHeader(const unsigned char* bytes, qint64 blocksBefore)
 {
-    Q_ASSERT(offset >= 0 && offset <= length);
-    const qint64 end = std::min(length, offset + qint64(kMaxFrameSize));
-    char bytes[ZSTD_FRAMEHEADERSIZE_MAX];
-    const qint64 headerBytes = std::min<qint64>(sizeof bytes, end - offset);
-    if (headerBytes <= 0 || !read(offset, bytes, headerBytes))
+    const quint32 fields = quint32(bytes[0]) | quint32(bytes[1]) << 8 | quint32(bytes[2]) << 16;
+    const bool last = (fields & 1) != 0;
+    const quint32 type = (fields >> 1) & 3;
+    const qint64 size = fields >> 3;
+    if (type > CompressedBlock || size > ZSTD_BLOCKSIZE_MAX || blocksBefore >= kMaxBlocksPerFrame)
         return std::nullopt;
-    const FrameHeader header = readFrameHeader(QByteArrayView(bytes, headerBytes));
+    // zstd writes an empty block only to end a frame; before the end one only costs a reader.
+    if (size == 0 && !last)
+        return std::nullopt;
+    // An RLE block stores one byte, repeated size times.
+    return BlockHeader{last, type == RleBlock ? 1 : size};
+}
+
+FrameWalker::FrameWalker(ReadAt read, qint64 length, KeepGoing keepGoing)
+    : m_read(std::move(read)), m_length(length), m_keepGoing(std::move(keepGoing))
+{}
+
+// The buffer may hold raw blocks, which are plain text as it is.
+FrameWalker::~FrameWalker()
+{
+    if (!m_buffer.empty())
+        secureWipe(m_buffer.data(), m_buffer.size());
+}
+
+bool FrameWalker::fill(qint64 offset, qint64 size)
+{
+    const qint64 end = m_start + m_buffered;
+    if (offset >= m_start && offset + size <= end)
+        return true;
+    // Headers that keep landing within a read's reach of the last one double the next read;
+    // one far beyond it means large blocks, whose content a bigger read would only copy.
+    const bool near = m_buffered > 0 && offset - end < m_readSize;
+    m_readSize = near ? std::min(2 * m_readSize, kLargestRead) : kSmallestRead;
+    const qint64 wanted = std::min(std::max(size, m_readSize), m_length - offset);
+    if (wanted < size)
+        return false;
+    if (m_buffer.empty())
+        m_buffer.resize(std::size_t(std::max(kLargestRead, size)));
+    m_start = offset;
+    m_buffered = 0;
+    if (!m_read(offset, m_buffer.data(), wanted))
+        return false;
+    m_buffered = wanted;
+    return true;
+}
+
+std::optional<FrameExtent> FrameWalker::walk(qint64 offset)
+{
+    Q_ASSERT(offset >= 0 && offset <= m_length);
+    if (m_cancelled)
+        return std::nullopt;
+    const qint64 end = std::min(m_length, offset + qint64(kMaxFrameSize));
+    const qint64 headerBytes = std::min<qint64>(ZSTD_FRAMEHEADERSIZE_MAX, end - offset);
+    if (headerBytes <= 0 || !fill(offset, headerBytes))
+        return std::nullopt;
+    const FrameHeader header = readFrameHeader(QByteArrayView(bytesAt(offset), headerBytes));
     if (header.status != FrameHeader::Good)
         return std::nullopt;
 
     qint64 at = offset + header.headerSize;
-    for (bool last = false; !last;) {
-        unsigned char blockHeader[kBlockHeaderSize];
-        if (at + kBlockHeaderSize > end ||
-            !read(at, reinterpret_cast<char*>(blockHeader), kBlockHeaderSize))
+    for (qint64 blocks = 0;; ++blocks) {
+        if (at + kBlockHeaderSize > end || !fill(at, kBlockHeaderSize))
             return std::nullopt;
-        const quint32 fields =
-            quint32(blockHeader[0]) | quint32(blockHeader[1]) << 8 | quint32(blockHeader[2]) << 16;
-        last = (fields & 1) != 0;
-        const quint32 type = (fields >> 1) & 3;
-        const qint64 size = fields >> 3;
-        if (type > CompressedBlock || size > ZSTD_BLOCKSIZE_MAX)
+        const std::optional<BlockHeader> block =
+            readBlockHeader(reinterpret_cast<const unsigned char*>(bytesAt(at)), blocks);
+        if (!block)
             return std::nullopt;
-        // An RLE block stores one byte, repeated size times.
-        at += kBlockHeaderSize + (type == RleBlock ? 1 : size);
+        at += kBlockHeaderSize + block->storedSize;
+        // Counted across frames: a frame may be a single block.
+        if (++m_blocksSinceAsked >= kBlocksBetweenAsking) {
+            m_blocksSinceAsked = 0;
+            if (m_keepGoing && !m_keepGoing()) {
+                m_cancelled = true;
+                return std::nullopt;
+            }
+        }
+        if (block->last)
+            break;
     }
     at += kChecksumSize;
     if (at > end)
@@ -108,14 +171,24 @@ std::optional<FrameExtent> walkFrame(const ReadAt& read, qint64 offset, qint64 l
     return FrameExtent{at - offset, header.contentSize};
 }
 
-FrameSequence walkFrames(const ReadAt& read, qint64 length, qint64 contentLimit)
+std::optional<FrameExtent> walkFrame(const ReadAt& read, qint64 offset, qint64 length)
 {
+    return FrameWalker(read, length).walk(offset);
+}
+
+FrameSequence walkFrames(const ReadAt& read, qint64 length, qint64 contentLimit,
+                         const KeepGoing& keepGoing)
+{
+    FrameWalker walker(read, length, keepGoing);
     FrameSequence sequence;
     qint64 offset = 0;
     for (;;) {
-        const std::optional<FrameExtent> frame = walkFrame(read, offset, length);
-        if (!frame)
-            return {};
+        const std::optional<FrameExtent> frame = walker.walk(offset);
+        if (!frame) {
+            if (walker.cancelled())
+                sequence.status = FrameSequence::Cancelled;
+            return {sequence.status, 0, sequence.frames};
+        }
         offset += frame->size;
         sequence.contentSize += frame->contentSize;
         ++sequence.frames;
@@ -130,6 +203,49 @@ FrameSequence walkFrames(const ReadAt& read, qint64 length, qint64 contentLimit)
             return sequence;
         }
     }
+}
+
+bool FrameBlockTracker::take(QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        switch (m_state) {
+        case Skipping: {
+            const qint64 skipped = std::min<qint64>(m_skip, bytes.size());
+            m_skip -= skipped;
+            bytes = bytes.sliced(qsizetype(skipped));
+            if (m_skip == 0)
+                m_state = m_sawLastBlock ? Complete : InHeader;
+            break;
+        }
+        case InHeader: {
+            m_header[m_headerBytes++] = static_cast<unsigned char>(bytes.front());
+            bytes = bytes.sliced(1);
+            if (m_headerBytes < kBlockHeaderSize)
+                break;
+            m_headerBytes = 0;
+            const std::optional<BlockHeader> block = readBlockHeader(m_header, m_blocks++);
+            m_taken += kBlockHeaderSize;
+            if (!block) {
+                m_state = Broken;
+                return false;
+            }
+            m_sawLastBlock = block->last;
+            m_skip = block->storedSize + (block->last ? kChecksumSize : 0);
+            m_taken += m_skip;
+            m_state = Skipping;
+            if (m_taken > kMaxFrameSize) {
+                m_state = Broken;
+                return false;
+            }
+            break;
+        }
+        case Complete:
+        case Broken:
+            m_state = Broken;
+            return false;
+        }
+    }
+    return true;
 }
 
 FrameCompressor::FrameCompressor()

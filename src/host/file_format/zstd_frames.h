@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace virellock::dataops {
 
@@ -45,7 +46,7 @@ struct FrameExtent
     qint64 contentSize = 0; // plain bytes, as declared
 };
 
-// What a frame header at the start of some bytes declares, by walkFrame()'s rules below.
+// What a frame header at the start of some bytes declares, by FrameWalker's rules below.
 struct FrameHeader
 {
     enum Status
@@ -63,12 +64,70 @@ struct FrameHeader
 
 // Reads exactly size bytes at offset of the compressed output into data; false when it cannot.
 using ReadAt = std::function<bool(qint64 offset, char* data, qint64 size)>;
+// Asked every so many blocks of a long walk whether to go on; false cancels the walk.
+using KeepGoing = std::function<bool()>;
 
-// Walks the frame that starts at offset of a compressed output of length bytes, reading only
-// its header and its block headers: the header must declare a zstd frame with its content size
-// (at most kFrameContentSize) and a checksum, no dictionary and a window of at most
-// 2^kFrameWindowLog bytes; the blocks must be of a known type, at most 128 KiB each, and end,
-// with the checksum, within length and within kMaxFrameSize. Nothing when a rule is broken.
+// The most blocks a frame may hold. A full frame is 32 blocks of 128 KiB. zstd may split them:
+// before parsing into pieces of 8 KiB or more (at most 512 blocks for 4 MiB), and at its
+// strongest levels after parsing into at most 197 pieces a block (6,304 for 4 MiB). The cap
+// sits above either, whatever release wrote the frame, and bounds the headers that a frame of
+// tiny blocks makes a reader walk.
+inline constexpr qint64 kMaxBlocksPerFrame = 8192;
+
+// What a block header declares, by FrameWalker's rules below.
+struct BlockHeader
+{
+    bool last = false;
+    qint64 storedSize = 0; // the bytes that follow the header in the frame
+};
+
+// The 3-byte header of the block that has blocksBefore blocks before it in its frame; nothing
+// when the block breaks a rule.
+[[nodiscard]] std::optional<BlockHeader> readBlockHeader(const unsigned char* bytes,
+                                                         qint64 blocksBefore);
+
+// Walks frames of a compressed output of length bytes, reading only their headers and block
+// headers, without decompressing. The frame header must declare a zstd frame with its content
+// size (at most kFrameContentSize) and a checksum, no dictionary and a window of at most
+// 2^kFrameWindowLog bytes; the blocks must be of a known type, at most 128 KiB each, at most
+// kMaxBlocksPerFrame, none but the last empty (zstd never writes such a block), and end, with
+// the checksum, within length and within kMaxFrameSize.
+//
+// The headers are read through a buffer of its own: while they fall close together its reads
+// grow up to 64 KiB, so that a frame of tiny blocks costs a read per 64 KiB rather than one per
+// header; when blocks are large it reads little more than the header it needs, not the content
+// it skips.
+class FrameWalker
+{
+public:
+    // keepGoing, when set, is asked every few hundred blocks.
+    FrameWalker(ReadAt read, qint64 length, KeepGoing keepGoing = {});
+    ~FrameWalker();
+    FrameWalker(const FrameWalker&) = delete;
+    FrameWalker& operator=(const FrameWalker&) = delete;
+
+    // The frame that starts at offset; nothing when it breaks a rule, cannot be read, or the
+    // walk was cancelled.
+    [[nodiscard]] std::optional<FrameExtent> walk(qint64 offset);
+    [[nodiscard]] bool cancelled() const { return m_cancelled; }
+
+private:
+    // Makes the size bytes at offset readable through bytesAt(); false when they cannot be read.
+    bool fill(qint64 offset, qint64 size);
+    const char* bytesAt(qint64 offset) const { return m_buffer.data() + (offset - m_start); }
+
+    const ReadAt m_read;
+    const qint64 m_length;
+    const KeepGoing m_keepGoing;
+    std::vector<char> m_buffer;
+    qint64 m_start = 0;    // where the buffered bytes lie in the output
+    qint64 m_buffered = 0; // how many there are
+    qint64 m_readSize = 0; // how many the next read asks for
+    qint64 m_blocksSinceAsked = 0;
+    bool m_cancelled = false;
+};
+
+// One frame by FrameWalker's rules.
 [[nodiscard]] std::optional<FrameExtent> walkFrame(const ReadAt& read, qint64 offset,
                                                    qint64 length);
 
@@ -77,19 +136,52 @@ struct FrameSequence
 {
     enum Status
     {
-        Good,     // frames by the rules, back to back, to the end
-        Refused,  // a frame breaks a rule, the layout is wrong, or bytes follow the last frame
-        TooLarge, // the frames declare more content than the limit; the walk stopped there
+        Good,      // frames by the rules, back to back, to the end
+        Refused,   // a frame breaks a rule, the layout is wrong, or bytes follow the last frame
+        TooLarge,  // the frames declare more content than the limit; the walk stopped there
+        Cancelled, // keepGoing said to stop
     };
     Status status = Refused;
     qint64 contentSize = 0; // the sum of the frames' declared content sizes, when Good
     qint64 frames = 0;
 };
 
-// Walks the frames of a compressed output of length bytes: each by walkFrame()'s rules, every
+// Walks the frames of a compressed output of length bytes: each by FrameWalker's rules, every
 // one but the last full, the last less than full and ending the output. Stops as soon as the
 // declared content passes contentLimit, so a small foreign output costs little to refuse.
-[[nodiscard]] FrameSequence walkFrames(const ReadAt& read, qint64 length, qint64 contentLimit);
+[[nodiscard]] FrameSequence walkFrames(const ReadAt& read, qint64 length, qint64 contentLimit,
+                                       const KeepGoing& keepGoing = {});
+
+// Follows the blocks of one frame through its bytes as they come, from the end of its header
+// to the end of its checksum, by FrameWalker's rules: for a reader that sees each byte once and
+// cannot look ahead.
+class FrameBlockTracker
+{
+public:
+    explicit FrameBlockTracker(qint64 headerSize) : m_taken(headerSize), m_skip(headerSize) {}
+
+    // Takes the next bytes of the frame; false when a block breaks a rule or the bytes run past
+    // the frame's end.
+    [[nodiscard]] bool take(QByteArrayView bytes);
+    // Whether the frame's last byte was taken.
+    [[nodiscard]] bool complete() const { return m_state == Complete; }
+
+private:
+    enum State
+    {
+        Skipping, // the frame header, a block's content or the checksum: m_skip bytes left
+        InHeader, // a block header, m_headerBytes of it taken
+        Complete,
+        Broken,
+    };
+    qint64 m_taken; // the frame's bytes so far, header included
+    qint64 m_skip;
+    State m_state = Skipping;
+    bool m_sawLastBlock = false;
+    qint64 m_blocks = 0;
+    unsigned char m_header[3] = {};
+    int m_headerBytes = 0;
+};
 
 // One zstd compression context, set up once for the format: level 3, the content size and the
 // checksum in every frame, the window of kFrameWindowLog. Not thread-safe: one per thread.
@@ -125,7 +217,7 @@ public:
 
     [[nodiscard]] bool isValid() const { return bool(m_context); }
 
-    // Appends the content of frame to out when frame is exactly one frame by walkFrame()'s
+    // Appends the content of frame to out when frame is exactly one frame by FrameWalker's
     // rules that decodes to its declared content size with a matching checksum; appends
     // nothing otherwise.
     [[nodiscard]] bool decompress(QByteArrayView frame, QByteArray& out);

@@ -240,7 +240,7 @@ struct AtomicFileWriter::Rewrite
     bool temporaryNamed() const
     {
         struct stat named, own;
-        return !temporaryName.isEmpty() && temporary &&
+        return !temporaryName.isEmpty() && temporary.isValid() &&
                ::fstatat(folder.get(), temporaryName.constData(), &named, AT_SYMLINK_NOFOLLOW) ==
                    0 &&
                ::fstat(temporary.get(), &own) == 0 && named.st_dev == own.st_dev &&
@@ -295,11 +295,11 @@ bool AtomicFileWriter::Rewrite::takeOriginal(const QFileDevice* readFrom)
     UniqueDescriptor opened(
         ::openat(folder.get(), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 #ifdef O_PATH
-    if (!opened && errno == EACCES)
+    if (!opened.isValid() && errno == EACCES)
         opened.reset(::openat(folder.get(), name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
 #endif
     struct stat now;
-    if (!opened || ::fstat(opened.get(), &now) != 0)
+    if (!opened.isValid() || ::fstat(opened.get(), &now) != 0)
         return failSystem(QStringLiteral("the file cannot be opened"));
     if (now.st_dev != status.st_dev || now.st_ino != status.st_ino)
         return fail(FailureReason::FileChanged,
@@ -326,7 +326,7 @@ bool AtomicFileWriter::Rewrite::makeTemporary(qint64 maxSize)
     const mode_t mode = original ? 0600 : 0666;
 #ifdef O_TMPFILE
     temporary.reset(::openat(folder.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
-    if (temporary)
+    if (temporary.isValid())
         return true;
         // Refused where the file system has no unnamed files; a named one says why it fails, if
         // it does too.
@@ -336,9 +336,9 @@ bool AtomicFileWriter::Rewrite::makeTemporary(qint64 maxSize)
         const QByteArray name = QFile::encodeName(QFileInfo(temporaryPath).fileName());
         temporary.reset(::openat(folder.get(), name.constData(),
                                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-        if (!temporary && errno == EEXIST)
+        if (!temporary.isValid() && errno == EEXIST)
             continue;
-        if (!temporary)
+        if (!temporary.isValid())
             break;
         temporaryName = name;
         record = LeftoverRecord::create(targetPath, temporaryPath, temporary.get(), maxSize);
@@ -461,10 +461,10 @@ bool AtomicFileWriter::open(qint64 maxSize, const QFileDevice* readFrom)
     rewrite.folder.reset(::open(place->folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 #ifdef O_PATH
     // A folder this process may write but not list; only its sync after the rename is lost.
-    if (!rewrite.folder && errno == EACCES)
+    if (!rewrite.folder.isValid() && errno == EACCES)
         rewrite.folder.reset(::open(place->folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 #endif
-    if (!rewrite.folder)
+    if (!rewrite.folder.isValid())
         return rewrite.failSystem(QStringLiteral("the folder cannot be opened"));
     if (!rewrite.takeOriginal(readFrom))
         return false;
@@ -526,7 +526,7 @@ void AtomicFileWriter::startWriteBack([[maybe_unused]] qint64 offset, [[maybe_un
 #ifdef Q_OS_LINUX
     // Starts the write-out of these pages and does not wait for it. No data is lost when it
     // is refused: the sync at commit() writes whatever is still dirty.
-    if (m_rewrite->temporary && size > 0)
+    if (m_rewrite->temporary.isValid() && size > 0)
         ::sync_file_range(m_rewrite->temporary.get(), off_t(offset), off_t(size),
                           SYNC_FILE_RANGE_WRITE);
 #endif
@@ -535,7 +535,7 @@ void AtomicFileWriter::startWriteBack([[maybe_unused]] qint64 offset, [[maybe_un
 qint64 AtomicFileWriter::systemSize() const
 {
     struct stat status;
-    if (!m_rewrite->temporary || ::fstat(m_rewrite->temporary.get(), &status) != 0)
+    if (!m_rewrite->temporary.isValid() || ::fstat(m_rewrite->temporary.get(), &status) != 0)
         return -1;
     return qint64(status.st_size);
 }

@@ -61,4 +61,30 @@ int hardLinkCount(const QString& path)
 #endif
 }
 
+std::optional<FileSystemIdentity> fileIdentity(const QString& path)
+{
+#ifdef Q_OS_WIN
+    // No access asked: a file another program holds without sharing still answers.
+    HANDLE file =
+        CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), 0,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool known = GetFileInformationByHandle(file, &information);
+    CloseHandle(file);
+    if (!known)
+        return std::nullopt;
+    return FileSystemIdentity{information.dwVolumeSerialNumber,
+                              (quint64(information.nFileIndexHigh) << 32) |
+                                  information.nFileIndexLow};
+#else
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return FileSystemIdentity{quint64(status.st_dev), quint64(status.st_ino)};
+#endif
+}
+
 } // namespace virellock

@@ -21,4 +21,16 @@ bool WriteWholeFile(const QString& path, QByteArrayView bytes);
 // told.
 int hardLinkCount(const QString& path);
 
+// The system's name for a file: its volume (device) and its number there (inode, file index).
+// Two paths name the same file exactly when they give the same identity.
+struct FileSystemIdentity
+{
+    quint64 volume = 0;
+    quint64 file = 0;
+    bool operator==(const FileSystemIdentity&) const = default;
+};
+
+// The identity of the file at path, following a symbolic link; nothing when it cannot be told.
+std::optional<FileSystemIdentity> fileIdentity(const QString& path);
+
 } // namespace virellock

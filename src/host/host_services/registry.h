@@ -17,7 +17,8 @@ inline constexpr int kRegistryClassesRoot = 1;
 // Elsewhere there is no registry. The one value the program writes, the folder context-menu
 // command "Folder\shell\<Name>\command\", becomes the file managers' own per-user entries
 // under $XDG_DATA_HOME: a KDE service menu for folders and a GNOME Files script, each starting
-// the program by its quoted full path. Other values are refused.
+// the program by its quoted full path followed by "--". Other values are refused. They are
+// written the way writeFileEntries() writes its own (file_entries.h).
 bool WriteRegistryValue(int root, const QString& keyPath, const QString& value);
 
 } // namespace virellock

@@ -29,11 +29,12 @@ bool WriteRegistryValue(int root, const QString& keyPath, const QString& value)
 bool writeFileEntries(const QString& programPath)
 {
     // Quoted, the path and the file name each stay one argument whatever blanks they hold;
-    // neither can hold a double quote.
-    const QString command = u'"' + programPath + QStringLiteral("\" \"%1\"");
+    // neither can hold a double quote. After "--" the file is a file, whatever it looks like.
+    const QString command = u'"' + programPath + QStringLiteral("\" -- \"%1\"");
     const bool menu =
         virellockSetUserClassesDefaultValue(L"*\\shell\\Virellock\\command", wide(command)) != 0;
-    const bool sendTo = virellockWriteSendToShortcut(L"Virellock", wide(programPath)) != 0;
+    // Send To puts the files after the shortcut's own arguments.
+    const bool sendTo = virellockWriteSendToShortcut(L"Virellock", wide(programPath), L"--") != 0;
     return menu && sendTo;
 }
 

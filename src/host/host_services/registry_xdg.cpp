@@ -1,12 +1,10 @@
 // Context-menu entries for the Linux file managers, standing in for the registry: the folder
 // entry, and the entries for files.
 
+#include "entry_writer.h"
 #include "file_entries.h"
-#include "file_services.h"
 #include "registry.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -16,16 +14,20 @@ namespace virellock {
 
 namespace {
 
-// "Folder\shell\<Name>\command\" names the menu entry <Name>.
+// Both file managers run only entries that are executable.
+constexpr mode_t kEntryMode = 0755;
+
+// "Folder\shell\<Name>\command\" names the menu entry <Name>, which names a file too.
 std::optional<QString> folderCommandName(const QString& keyPath)
 {
     static const QRegularExpression pattern(
-        QStringLiteral(R"(^Folder\\shell\\([^\\]+)\\command\\$)"),
+        QStringLiteral(R"(^Folder\\shell\\([^\\/]+)\\command\\$)"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = pattern.match(keyPath);
-    if (!match.hasMatch())
+    const QString name = match.captured(1);
+    if (!match.hasMatch() || name == QLatin1String(".") || name == QLatin1String(".."))
         return std::nullopt;
-    return match.captured(1);
+    return name;
 }
 
 // A quoted argument of a desktop entry's Exec key: inside the quotes, ", `, $ and \ take a
@@ -58,27 +60,24 @@ QString actionId(const QString& name)
     return id;
 }
 
-// Both file managers run only entries that are executable.
-bool writeExecutable(const QString& path, const QString& content)
+bool hasControlCharacters(const QString& text)
 {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !WriteWholeFile(path, content.toUtf8()))
-        return false;
-    QFile file(path);
-    return file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser |
-                               QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    static const QRegularExpression controlCharacters(QStringLiteral("[\\x00-\\x1f\\x7f]"));
+    return text.contains(controlCharacters);
 }
 
 } // namespace
 
+// Every entry ends the program's options with "--": what a file manager adds after it is a
+// file, whatever it looks like.
 bool WriteRegistryValue(int root, const QString& keyPath, const QString& value)
 {
     const std::optional<QString> name = folderCommandName(keyPath);
-    static const QRegularExpression controlCharacters(QStringLiteral("[\\x00-\\x1f\\x7f]"));
-    if (root != kRegistryClassesRoot || !name || value.isEmpty() ||
-        value.contains(controlCharacters))
+    if (root != kRegistryClassesRoot || !name || value.isEmpty() || hasControlCharacters(value))
         return false;
-    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (dataHome.isEmpty())
+    const EntryWriter entries(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    if (!entries.isOpen())
         return false;
 
     const QString id = actionId(*name);
@@ -91,28 +90,29 @@ bool WriteRegistryValue(int root, const QString& keyPath, const QString& value)
                                                   "[Desktop Action %1]\n"
                                                   "Name=%2\n"
                                                   "Icon=virellock\n"
-                                                  "Exec=%3\n")
+                                                  "Exec=%3 --\n")
                                        .arg(id, *name, desktopExecArgument(value));
-    const QString gnomeScript = QStringLiteral("#!/bin/sh\nexec %1\n").arg(shellArgument(value));
+    const QString gnomeScript = QStringLiteral("#!/bin/sh\nexec %1 --\n").arg(shellArgument(value));
 
-    const bool kde = writeExecutable(
-        dataHome + QStringLiteral("/kio/servicemenus/%1.desktop").arg(id), kdeServiceMenu);
+    const bool kde =
+        entries.write(QStringLiteral("kio/servicemenus"), id + QStringLiteral(".desktop"),
+                      kdeServiceMenu.toUtf8(), kEntryMode);
     const bool gnome =
-        writeExecutable(dataHome + QStringLiteral("/nautilus/scripts/") + *name, gnomeScript);
+        entries.write(QStringLiteral("nautilus/scripts"), *name, gnomeScript.toUtf8(), kEntryMode);
     return kde && gnome;
 }
 
 bool writeFileEntries(const QString& programPath)
 {
-    static const QRegularExpression controlCharacters(QStringLiteral("[\\x00-\\x1f\\x7f]"));
-    if (programPath.isEmpty() || programPath.contains(controlCharacters))
+    if (programPath.isEmpty() || hasControlCharacters(programPath))
         return false;
-    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (dataHome.isEmpty())
+    const EntryWriter entries(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    if (!entries.isOpen())
         return false;
 
     // all/allfiles: every file, and no folder (those have the folder entry). %F: the chosen
-    // files as local paths, all to one program.
+    // files as local paths, each one argument, all to one program.
     const QString kdeServiceMenu = QStringLiteral("[Desktop Entry]\n"
                                                   "Type=Service\n"
                                                   "MimeType=all/allfiles;\n"
@@ -122,22 +122,34 @@ bool writeFileEntries(const QString& programPath)
                                                   "[Desktop Action virellock-files]\n"
                                                   "Name=Virellock\n"
                                                   "Icon=virellock\n"
-                                                  "Exec=%1 %F\n")
+                                                  "Exec=%1 -- %F\n")
                                        .arg(desktopExecArgument(programPath));
-    // GNOME Files lists the chosen files' full paths one a line, each line ended: split at line
-    // ends only, with no file-name patterns expanded, every path is one argument as it is.
+    // GNOME Files passes the chosen files as arguments, relative to the folder it runs the script
+    // in. Its list of paths in NAUTILUS_SCRIPT_SELECTED_FILE_PATHS is left alone: it ends each
+    // path with a line break, which a file name may hold too.
     const QString gnomeScript =
         QStringLiteral("#!/bin/sh\n"
                        "# Starts Virellock with the files chosen in GNOME Files.\n"
-                       "IFS='\n'\n"
-                       "set -f\n"
-                       "exec %1 $NAUTILUS_SCRIPT_SELECTED_FILE_PATHS\n")
+                       "case $PWD in\n"
+                       "/*) ;;\n"
+                       "*) exit 1 ;;\n"
+                       "esac\n"
+                       "for file do\n"
+                       "    case $file in\n"
+                       "    /*) ;;\n"
+                       "    *) file=$PWD/$file ;;\n"
+                       "    esac\n"
+                       "    set -- \"$@\" \"$file\"\n"
+                       "    shift\n"
+                       "done\n"
+                       "exec %1 -- \"$@\"\n")
             .arg(shellArgument(programPath));
 
-    const bool kde = writeExecutable(
-        dataHome + QStringLiteral("/kio/servicemenus/virellock-files.desktop"), kdeServiceMenu);
-    const bool gnome = writeExecutable(
-        dataHome + QStringLiteral("/nautilus/scripts/") + kFileScriptName, gnomeScript);
+    const bool kde =
+        entries.write(QStringLiteral("kio/servicemenus"), QStringLiteral("virellock-files.desktop"),
+                      kdeServiceMenu.toUtf8(), kEntryMode);
+    const bool gnome = entries.write(QStringLiteral("nautilus/scripts"), kFileScriptName,
+                                     gnomeScript.toUtf8(), kEntryMode);
     return kde && gnome;
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
-// A POSIX file descriptor that closes itself.
+// POSIX only.
 
 #include <unistd.h>
 #include <utility>
 
 namespace virellock {
 
+// Owns a POSIX file descriptor, closed when this goes; -1 owns nothing.
 class UniqueDescriptor
 {
 public:
@@ -26,18 +27,15 @@ public:
     ~UniqueDescriptor() { reset(); }
 
     int get() const { return m_descriptor; }
-    bool valid() const { return m_descriptor >= 0; }
-    explicit operator bool() const { return valid(); }
-
-    // Closes the one held, if any, and holds descriptor instead.
+    bool isValid() const { return m_descriptor >= 0; }
+    // Gives the descriptor up without closing it.
+    int release() { return std::exchange(m_descriptor, -1); }
     void reset(int descriptor = -1)
     {
         if (m_descriptor >= 0)
             ::close(m_descriptor);
         m_descriptor = descriptor;
     }
-    // Gives the descriptor up without closing it.
-    int release() { return std::exchange(m_descriptor, -1); }
 
 private:
     int m_descriptor = -1;

@@ -8,8 +8,9 @@
 #include <wchar.h>
 #include <windows.h>
 
-// Saves a shell link to target at path, through COM's IShellLinkW and its IPersistFile.
-static int saveShellLink(const wchar_t* path, const wchar_t* target)
+// Saves a shell link to target with arguments at path, through COM's IShellLinkW and its
+// IPersistFile.
+static int saveShellLink(const wchar_t* path, const wchar_t* target, const wchar_t* arguments)
 {
     IShellLinkW* link = NULL;
     if (FAILED(CoCreateInstance(&CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, &IID_IShellLinkW,
@@ -18,6 +19,7 @@ static int saveShellLink(const wchar_t* path, const wchar_t* target)
     int saved = 0;
     IPersistFile* file = NULL;
     if (SUCCEEDED(IShellLinkW_SetPath(link, target)) &&
+        SUCCEEDED(IShellLinkW_SetArguments(link, arguments)) &&
         SUCCEEDED(IShellLinkW_QueryInterface(link, &IID_IPersistFile, (void**)&file))) {
         saved = SUCCEEDED(IPersistFile_Save(file, path, TRUE));
         IPersistFile_Release(file);
@@ -26,7 +28,8 @@ static int saveShellLink(const wchar_t* path, const wchar_t* target)
     return saved;
 }
 
-int virellockWriteSendToShortcut(const wchar_t* name, const wchar_t* target)
+int virellockWriteSendToShortcut(const wchar_t* name, const wchar_t* target,
+                                 const wchar_t* arguments)
 {
     PWSTR folder = NULL;
     if (FAILED(SHGetKnownFolderPath(&FOLDERID_SendTo, KF_FLAG_CREATE, NULL, &folder)))
@@ -42,7 +45,7 @@ int virellockWriteSendToShortcut(const wchar_t* name, const wchar_t* target)
         wcscat(path, extension);
         // The calling thread may have COM set up already, in either model; it serves as it is.
         const HRESULT initialised = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-        written = saveShellLink(path, target);
+        written = saveShellLink(path, target, arguments);
         if (SUCCEEDED(initialised))
             CoUninitialize();
         HeapFree(GetProcessHeap(), 0, path);

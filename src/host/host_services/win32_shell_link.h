@@ -9,10 +9,11 @@
 extern "C" {
 #endif
 
-// Writes the shortcut <name>.lnk to target in this user's Send To folder (made when missing),
-// replacing one of that name. Explorer's Send To menu starts target with every chosen file as an
-// argument. Nonzero on success.
-int virellockWriteSendToShortcut(const wchar_t* name, const wchar_t* target);
+// Writes the shortcut <name>.lnk to target with arguments in this user's Send To folder (made
+// when missing), replacing one of that name. Explorer's Send To menu starts target with the
+// shortcut's arguments and then every chosen file as an argument. Nonzero on success.
+int virellockWriteSendToShortcut(const wchar_t* name, const wchar_t* target,
+                                 const wchar_t* arguments);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,146 @@
+#include "source_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <utility>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#include <string>
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "unique_descriptor.h"
+#endif
+
+namespace virellock {
+
+namespace {
+
+const QString kNotRegular = QStringLiteral("not a regular file");
+
+SourceOpening failed(QString why)
+{
+    return {false, std::move(why)};
+}
+
+// Hands an open descriptor to file, which closes it from then on.
+SourceOpening adopt(QFile& file, int descriptor, QIODevice::OpenMode extra)
+{
+    if (file.open(descriptor, QIODevice::ReadOnly | extra, QFileDevice::AutoCloseHandle))
+        return {true, {}};
+        // A failed open leaves the descriptor to its caller.
+#ifdef Q_OS_WIN
+    ::_close(descriptor);
+#else
+    ::close(descriptor);
+#endif
+    return failed(file.errorString());
+}
+
+#ifdef Q_OS_WIN
+
+// The path as CreateFileW takes it past MAX_PATH: absolute, with backslashes, behind \\?\ (or
+// \\?\UNC\ for a share), which also turns off the rewriting of names such as "CON".
+QString longPath(const QString& path)
+{
+    const QString native =
+        QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (native.startsWith(QLatin1String("\\\\?\\")) || native.startsWith(QLatin1String("\\\\.\\")))
+        return native;
+    if (native.startsWith(QLatin1String("\\\\")))
+        return QLatin1String("\\\\?\\UNC\\") + native.mid(2);
+    return QLatin1String("\\\\?\\") + native;
+}
+
+class Handle
+{
+public:
+    explicit Handle(HANDLE handle) : m_handle(handle) {}
+    ~Handle()
+    {
+        if (valid())
+            CloseHandle(m_handle);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return m_handle; }
+    HANDLE release() { return std::exchange(m_handle, INVALID_HANDLE_VALUE); }
+
+private:
+    HANDLE m_handle;
+};
+
+SourceOpening openOnSystem(QFile& file, QIODevice::OpenMode extra)
+{
+    const std::wstring path = longPath(file.fileName()).toStdWString();
+    // The sharing Qt's own open() asks for. A folder cannot be opened this way at all.
+    Handle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle.valid()) {
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return failed(kNotRegular);
+        return failed(qt_error_string(int(error)));
+    }
+    // Pipes, consoles and other character devices are not disk files.
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(handle.get()) != FILE_TYPE_DISK)
+        return failed(kNotRegular);
+    if (!GetFileInformationByHandle(handle.get(), &information))
+        return failed(qt_error_string(int(GetLastError())));
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return failed(kNotRegular);
+    const int descriptor =
+        ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0)
+        return failed(qt_error_string(int(GetLastError())));
+    // The descriptor owns the handle now.
+    handle.release();
+    return adopt(file, descriptor, extra);
+}
+
+#else
+
+SourceOpening openOnSystem(QFile& file, QIODevice::OpenMode extra)
+{
+    // Without waiting: opening a FIFO for reading would otherwise wait for a writer. No
+    // terminal becomes the program's controlling one by being named.
+    UniqueDescriptor descriptor(::open(QFile::encodeName(file.fileName()).constData(),
+                                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!descriptor.isValid())
+        return failed(qt_error_string(errno));
+    struct stat status;
+    if (::fstat(descriptor.get(), &status) != 0)
+        return failed(qt_error_string(errno));
+    if (!S_ISREG(status.st_mode))
+        return failed(kNotRegular);
+    // Reads of a regular file wait for the disk, as everyone expects.
+    const int flags = ::fcntl(descriptor.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(descriptor.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return failed(qt_error_string(errno));
+    return adopt(file, descriptor.release(), extra);
+}
+
+#endif
+
+} // namespace
+
+SourceOpening openSourceFile(QFile& file, QIODevice::OpenMode extra)
+{
+    Q_ASSERT(!file.isOpen() && !file.fileName().isEmpty());
+    if (file.isOpen() || file.fileName().isEmpty())
+        return failed(QStringLiteral("no file name, or the file is open already"));
+    return openOnSystem(file, extra);
+}
+
+} // namespace virellock
