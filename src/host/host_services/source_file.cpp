@@ -11,12 +11,12 @@
 #include <string>
 #include <windows.h>
 #else
+#include "unique_descriptor.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "unique_descriptor.h"
 #endif
 
 namespace virellock {
@@ -116,7 +116,7 @@ SourceOpening openOnSystem(QFile& file, QIODevice::OpenMode extra)
     // Without waiting: opening a FIFO for reading would otherwise wait for a writer. No
     // terminal becomes the program's controlling one by being named.
     UniqueDescriptor descriptor(::open(QFile::encodeName(file.fileName()).constData(),
-                                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+                                       O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!descriptor.isValid())
         return failed(qt_error_string(errno));
     struct stat status;
