@@ -40,7 +40,8 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libssl-dev libzstd
 RUN_PACKAGES=(fonts-wqy-microhei)
 # What the packaging tests use besides: dpkg-shlibdeps, desktop-file-validate, objdump and
 # groff (the manual page) for the Debian package; Xvfb and xwininfo for the screenshot; MinGW
-# and Wine for the Windows pieces; strace, which holds virellock-cli at a sync in its tests.
+# and Wine for the Windows pieces; strace, which holds virellock-cli at a sync in its tests and
+# makes a sync fail for the rewrite tests.
 TEST_PACKAGES=(dpkg-dev desktop-file-utils binutils groff-base xvfb x11-utils
     gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine64 strace)
 # Cross-building for Windows and running it under Wine: MinGW-w64 with the posix thread model,

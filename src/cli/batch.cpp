@@ -186,7 +186,9 @@ int runCommands(const CliOptions& options, const QList<Target>& targets)
         case CommandOutcome::Failed:
         case CommandOutcome::Cancelled: {
             ++tally.failed;
-            QString line = printable(target.shown) + QStringLiteral(": ") + report.failure;
+            // One line a file: the reason the window shows beneath its message follows it.
+            QString line = printable(target.shown) + QStringLiteral(": ") +
+                           QString(report.failure).replace(u'\n', u' ');
             if (!report.reason.isEmpty())
                 line += QStringLiteral(" [%1]").arg(report.reason);
             writeErr(line + u'\n');

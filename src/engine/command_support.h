@@ -75,40 +75,64 @@ inline QString failureText(const OutcomeMessages& texts, const JobResult& result
     return texts.failed;
 }
 
+// A file's name, followed by what is said of it when anything is.
+inline QString nameWith(const QString& path, const QString& said)
+{
+    const QString name = QFileInfo(path).fileName();
+    return said.isEmpty() ? name : name + QStringLiteral(": ") + said;
+}
+
 // Logs each file's result and ends the command with its one message: for one file, the text of
-// how it ended, as ever; for several, the success text when all are done, else each failure
-// text followed by the names of the files that failed so, one a line. Failures of different
-// kinds (a decryption that meets a foreign file and a wrong password) keep their own texts, in
-// groups separated by an empty line, in the order the files came: each says what to do about
-// its files. Silent once a file was cancelled, whatever the files before it did.
+// how it ended, as ever, and beneath it why it failed or the warning its success came with;
+// for several, the success text when all are done, followed by the names of the files that
+// came with a warning and the warning, else each failure text followed by the names of the
+// files that failed so, one a line, each with why, when there is something to say. Failures of
+// different kinds (a decryption that meets a foreign file and a wrong password) keep their own
+// texts, in groups separated by an empty line, in the order the files came: each says what to do
+// about its files. Silent once a file was cancelled, whatever the files before it did.
 inline CommandOutcome reportRun(HostServices& host, const char* command, const QStringList& files,
                                 const QList<JobResult>& results, const OutcomeMessages& texts)
 {
     bool cancelled = false;
-    QList<std::pair<QString, QStringList>> failures; // text, file names
+    QList<std::pair<QString, QStringList>> failures; // text, file names with reasons
+    QStringList warnings;                            // file names with warnings
+    QString said; // the reason or the warning, when there is one file
     for (qsizetype i = 0; i < results.size(); ++i) {
         const JobResult& result = results.at(i);
         logJobResult(command, files.at(i), result);
         if (result.outcome == JobOutcome::Cancelled) {
             cancelled = true;
-        } else if (!result.done()) {
+        } else if (result.done()) {
+            if (!result.warning.isEmpty())
+                warnings.append(nameWith(files.at(i), result.warning));
+            said = result.warning;
+        } else {
             const QString text = failureText(texts, result);
             auto group = std::find_if(failures.begin(), failures.end(),
                                       [&text](const auto& entry) { return entry.first == text; });
             if (group == failures.end())
                 group = failures.insert(failures.end(), {text, {}});
-            group->second.append(QFileInfo(files.at(i)).fileName());
+            said = messages::failureReason(result.cause);
+            group->second.append(nameWith(files.at(i), said));
         }
     }
     if (cancelled)
         return CommandOutcome::Cancelled;
-    if (failures.isEmpty()) {
-        host.ShowMessageBox(texts.succeeded, MessageStyle::Information, messages::successTitle());
-        return CommandOutcome::Succeeded;
-    }
     if (files.size() == 1) {
-        showError(host, failures.constFirst().first);
+        const QString text = failures.isEmpty() ? texts.succeeded : failures.constFirst().first;
+        const QString shown = said.isEmpty() ? text : text + u'\n' + said;
+        if (failures.isEmpty()) {
+            host.ShowMessageBox(shown, MessageStyle::Information, messages::successTitle());
+            return CommandOutcome::Succeeded;
+        }
+        showError(host, shown);
         return CommandOutcome::Failed;
+    }
+    if (failures.isEmpty()) {
+        warnings.prepend(texts.succeeded);
+        host.ShowMessageBox(warnings.join(u'\n'), MessageStyle::Information,
+                            messages::successTitle());
+        return CommandOutcome::Succeeded;
     }
     QStringList paragraphs;
     for (const auto& [text, names] : failures)

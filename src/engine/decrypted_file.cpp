@@ -2,6 +2,7 @@
 
 #include "engine/parallel_cipher_job.h"
 #include "engine/parallel_frame_job.h"
+#include "engine/rewrite_steps.h"
 #include "host/data_ops/key_derivation.h"
 #include "host/data_ops/password_check.h"
 #include "host/host_services/source_file.h"
@@ -27,10 +28,10 @@ class Rewrite
 {
 public:
     // record: the one the password was checked against, for an enhanced method; the file must
-    // still hold exactly it, byte for byte, or someone replaced the file meanwhile. checkOnly:
-    // no temporary file, and finish() replaces nothing.
-    Rewrite(const QString& path, const EnhancedRecord* record, bool checkOnly)
-        : m_source(path), m_writer(path), m_checkOnly(checkOnly)
+    // still hold exactly it, byte for byte, or someone replaced the file meanwhile.
+    // options.checkOnly: no temporary file, and finish() replaces nothing.
+    Rewrite(const QString& path, const EnhancedRecord* record, const JobOptions& options)
+        : m_source(path), m_writer(path), m_options(options)
     {
         // Unbuffered: walking zstd's frames reads a few header bytes every 128 KiB, and
         // QFile would read 16 KiB into a buffer of its own for each, the start of a block that
@@ -46,29 +47,35 @@ public:
             if (!now || now->head != record->head ||
                 now->payload.offset != record->payload.offset ||
                 now->payload.size != record->payload.size) {
-                m_failure = {JobOutcome::WriteFailed, JobStep::RecordChanged,
-                             QStringLiteral("the file no longer holds the record that was read")};
+                m_failure =
+                    fileChanged(QStringLiteral("the file no longer holds the record that was read"),
+                                JobStep::RecordChanged);
                 return;
             }
             m_range = record->payload;
         }
-        if (!m_source.seek(m_range.offset)) {
+        if (!m_source.seek(m_range.offset))
             m_failure = {JobOutcome::SourceUnreadable, JobStep::ReadFile, m_source.errorString()};
-            return;
-        }
-        if (m_checkOnly)
-            return;
-        m_writable = m_writer.open();
-        if (!m_writable)
-            m_cannotWrite = {JobOutcome::WriteFailed,
-                             isReadOnlyFile(path) ? JobStep::RefusedFile
-                                                  : JobStep::OpenTemporaryFile,
-                             m_writer.errorString()};
     }
 
     const JobResult& failure() const { return m_failure; }
     QFile& source() { return m_source; }
     qint64 size() const { return m_range.size; }
+
+    // Makes the temporary file for a plain content of at most maxSize bytes. A content that
+    // cannot fit is refused at once; a file that may not be rewritten only after its content
+    // was judged, so that a foreign file is called foreign whatever else it is.
+    [[nodiscard]] JobResult openWriter(qint64 maxSize)
+    {
+        if (m_options.checkOnly)
+            return JobOutcome::Done;
+        m_cannotWrite = openRewrite(m_writer, maxSize, m_source, m_options);
+        m_writable = m_cannotWrite.done();
+        if (m_cannotWrite.step == JobStep::NoRoom)
+            return m_cannotWrite;
+        return JobOutcome::Done;
+    }
+
     // Null for a file that cannot be rewritten and when only checking: the work then only tells
     // good input from bad.
     AtomicFileWriter* writer() { return m_writable ? &m_writer : nullptr; }
@@ -79,27 +86,24 @@ public:
             return transformed;
         // What was added to the file while it was read would be lost.
         if (m_source.size() != m_range.offset + m_range.size || !m_source.atEnd())
-            return {JobOutcome::WriteFailed, JobStep::FileChanged,
-                    QStringLiteral("the file holds %1 bytes, %2 were read")
-                        .arg(m_source.size())
-                        .arg(m_range.offset + m_range.size)};
-        if (m_checkOnly)
+            return fileChanged(QStringLiteral("the file holds %1 bytes, %2 were read")
+                                   .arg(m_source.size())
+                                   .arg(m_range.offset + m_range.size));
+        if (m_options.checkOnly)
             return JobOutcome::Done;
         if (!m_writable)
             return m_cannotWrite;
         // Windows cannot replace a file that is still open without delete sharing, as Qt
         // opens it.
         m_source.close();
-        if (!m_writer.commit())
-            return {JobOutcome::WriteFailed, JobStep::Replace, m_writer.errorString()};
-        return JobOutcome::Done;
+        return commitRewrite(m_writer);
     }
 
 private:
     QFile m_source;
     AtomicFileWriter m_writer;
     FileRange m_range;
-    bool m_checkOnly = false;
+    const JobOptions& m_options;
     bool m_writable = false;
     JobResult m_failure;
     JobResult m_cannotWrite;
@@ -151,17 +155,28 @@ private:
     bool m_failed = false;
 };
 
+// The most plain bytes that sealed chunks of the given length open to: a tag comes off each.
+// Too short for the tags, they open to nothing.
+qint64 largestPlainText(qint64 sealedLength)
+{
+    const std::optional<qint64> chunks = chunkCount(sealedLength, true);
+    return chunks ? std::max<qint64>(0, sealedLength - *chunks * kTagSize) : 0;
+}
+
 JobResult decryptRange(const QString& path, const EnhancedRecord* record, CipherAlgorithm algorithm,
                        const QString& password, const JobOptions& options)
 {
     PasswordCheckAside check(record, password);
-    Rewrite rewrite(path, record, options.checkOnly);
+    Rewrite rewrite(path, record, options);
     if (!rewrite.failure().done())
         return check.before(rewrite.failure());
     const QByteArray salt = rewrite.source().read(kSaltSize);
     if (salt.size() != kSaltSize)
         return check.before(
             {JobOutcome::BadInput, JobStep::Content, QStringLiteral("too short for a salt")});
+    const qint64 sealedLength = rewrite.size() - kSaltSize;
+    if (const JobResult opened = rewrite.openWriter(largestPlainText(sealedLength)); !opened.done())
+        return check.before(opened);
     // Both derivations at once, one on each core; nothing is deciphered or written before the
     // password has passed.
     const std::optional<ChunkCipher> cipher = ChunkCipher::fromPassword(algorithm, password, salt);
@@ -174,7 +189,7 @@ JobResult decryptRange(const QString& path, const EnhancedRecord* record, Cipher
     job.cipher = &*cipher;
     job.encrypt = false;
     job.source = &rewrite.source();
-    job.length = rewrite.size() - kSaltSize;
+    job.length = sealedLength;
     job.writer = rewrite.writer();
     job.threads = options.threads;
     return rewrite.finish(runCipherJob(job, options));
@@ -184,9 +199,9 @@ JobResult decryptRange(const QString& path, const EnhancedRecord* record, Cipher
 // decompressing, must fit in the free space of the disk the temporary file goes to. A small
 // foreign payload that declares gigabytes is turned away after a few reads, before it can fill
 // the disk; each frame is held to what it declares as it is decompressed. The walk of a long
-// payload can be cancelled like the work that follows it.
+// payload can be cancelled like the work that follows it. Sets contentSize to what they declare.
 JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length,
-                    const ProgressCallback& progress)
+                    const ProgressCallback& progress, qint64& contentSize)
 {
     const QFileInfo file(path);
     // The temporary file goes beside the file a symbolic link leads to.
@@ -199,15 +214,18 @@ JobResult checkRoom(const QString& path, QIODevice& payload, qint64 length,
     const FrameSequence frames = walkFramesOf(payload, length, limit, keepGoing);
     switch (frames.status) {
     case FrameSequence::Good:
+        contentSize = frames.contentSize;
         return JobOutcome::Done;
     case FrameSequence::Cancelled:
         return JobOutcome::Cancelled;
     case FrameSequence::TooLarge:
-        return {JobOutcome::WriteFailed, JobStep::NoRoom,
+        return {JobOutcome::WriteFailed,
+                JobStep::NoRoom,
                 QStringLiteral("the first %1 frames declare %2 bytes, the disk has %3 free")
                     .arg(frames.frames)
                     .arg(frames.contentSize)
-                    .arg(available)};
+                    .arg(available),
+                {FailureReason::NoSpace, frames.contentSize, available}};
     case FrameSequence::Refused:
         break;
     }
@@ -222,15 +240,19 @@ JobResult decompressRange(const QString& path, const EnhancedRecord& record,
                           const QString& password, const JobOptions& options)
 {
     PasswordCheckAside check(&record, password);
-    Rewrite rewrite(path, &record, options.checkOnly);
+    Rewrite rewrite(path, &record, options);
     if (!rewrite.failure().done())
         return check.before(rewrite.failure());
-    if (rewrite.writer()) {
-        const JobResult room = checkRoom(path, rewrite.source(), rewrite.size(), options.progress);
+    if (!options.checkOnly) {
+        qint64 contentSize = 0;
+        const JobResult room =
+            checkRoom(path, rewrite.source(), rewrite.size(), options.progress, contentSize);
         if (room.outcome == JobOutcome::Cancelled)
             return room;
         if (!room.done())
             return check.before(room);
+        if (const JobResult opened = rewrite.openWriter(contentSize); !opened.done())
+            return check.before(opened);
     }
     FrameJob job;
     job.compress = false;

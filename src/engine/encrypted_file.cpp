@@ -3,6 +3,7 @@
 #include "engine/methods.h"
 #include "engine/parallel_cipher_job.h"
 #include "engine/parallel_frame_job.h"
+#include "engine/rewrite_steps.h"
 #include "host/data_ops/key_derivation.h"
 #include "host/data_ops/password_check.h"
 #include "host/file_format/typed_data.h"
@@ -17,12 +18,23 @@ using namespace dataops;
 
 namespace {
 
+// A file that grew or shrank while it was read would lose what was added, or keep what was
+// taken away: refuse to replace it.
+JobResult checkWholeFileRead(const QFile& source, qint64 length)
+{
+    if (source.size() != length || !source.atEnd())
+        return fileChanged(QStringLiteral("%1 bytes were read, the file now holds %2")
+                               .arg(length)
+                               .arg(source.size()));
+    return JobOutcome::Done;
+}
+
 // DES and RC4: the salt, then the chunks sealed on all cores, each checked as it is written.
 JobResult encryptChunks(QFile& source, AtomicFileWriter& writer, const ChunkCipher& cipher,
                         const QByteArray& salt, const JobOptions& options)
 {
     if (writer.device().write(salt) != kSaltSize)
-        return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
+        return writeFailed(writer);
     CipherJob job;
     job.cipher = &cipher;
     job.encrypt = true;
@@ -31,13 +43,7 @@ JobResult encryptChunks(QFile& source, AtomicFileWriter& writer, const ChunkCiph
     job.writer = &writer;
     job.threads = options.threads;
     const JobResult sealed = runCipherJob(job, options);
-    // A file that grew while it was read would lose what was added: refuse to replace it.
-    if (sealed.done() && (source.size() != job.length || !source.atEnd()))
-        return {JobOutcome::SourceUnreadable, JobStep::FileChanged,
-                QStringLiteral("%1 bytes were read, the file now holds %2")
-                    .arg(job.length)
-                    .arg(source.size())};
-    return sealed;
+    return sealed.done() ? checkWholeFileRead(source, job.length) : sealed;
 }
 
 // The MD5 method: zstd frames compressed on all cores, each checked as it is written.
@@ -49,13 +55,16 @@ JobResult compressPayload(QFile& source, AtomicFileWriter& writer, const JobOpti
     job.length = source.size();
     job.writer = &writer;
     const JobResult compressed = runFrameJob(job, options);
-    // A file that grew while it was read would lose what was added: refuse to replace it.
-    if (compressed.done() && (source.size() != job.length || !source.atEnd()))
-        return {JobOutcome::WriteFailed, JobStep::FileChanged,
-                QStringLiteral("%1 bytes were read, the file now holds %2")
-                    .arg(job.length)
-                    .arg(source.size())};
-    return compressed;
+    return compressed.done() ? checkWholeFileRead(source, job.length) : compressed;
+}
+
+// The most bytes the new content may take: the record head of an enhanced method, then the
+// salt and the sealed chunks, or the frames at their worst.
+qint64 largestContent(Method method, qint64 plainSize, qsizetype headSize)
+{
+    if (const std::optional<CipherAlgorithm> cipher = cipherOf(method))
+        return headSize + sealedSize(*cipher, plainSize);
+    return headSize + compressedSizeBound(plainSize);
 }
 
 JobResult startsWith(AtomicFileWriter& writer, const QByteArray& prefix)
@@ -89,13 +98,8 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
     // plain text.
     if (const int names = hardLinkCount(path); names > 1)
         return {JobOutcome::WriteFailed, JobStep::RefusedFile,
-                QStringLiteral("the file has %1 names (hard links)").arg(names)};
-    AtomicFileWriter writer(path);
-    if (!writer.open())
-        return {JobOutcome::WriteFailed,
-                isReadOnlyFile(path) ? JobStep::RefusedFile : JobStep::OpenTemporaryFile,
-                writer.errorString()};
-
+                QStringLiteral("the file has %1 names (hard links)").arg(names),
+                FailureReason::SeveralNames};
     // The keys, unless they were derived beforehand for this method.
     if (!keys || keys->method != *method)
         keys = deriveEncryptionKeys(*method, password);
@@ -106,11 +110,15 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
     // The enhanced record's first two values and the payload's length, which is patched in
     // once the payload is written.
     const QByteArray& passwordCheck = keys->passwordCheck;
-    if (isEnhanced(*method)) {
-        const QByteArray head = enhancedRecordHead(passwordCheck, hint, 0);
-        if (writer.device().write(head) != head.size())
-            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
-    }
+    const QByteArray emptyHead =
+        isEnhanced(*method) ? enhancedRecordHead(passwordCheck, hint, 0) : QByteArray();
+    AtomicFileWriter writer(path);
+    if (const JobResult opened = openRewrite(
+            writer, largestContent(*method, source.size(), emptyHead.size()), source, options);
+        !opened.done())
+        return opened;
+    if (writer.device().write(emptyHead) != emptyHead.size())
+        return writeFailed(writer);
     const qint64 payloadStart = writer.device().pos();
 
     const std::optional<CipherAlgorithm> cipher = cipherOf(*method);
@@ -133,7 +141,7 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
         if (!writer.device().seek(payloadStart - kTypedLengthSize) ||
             !writeTypedLength(writer.device(), payloadEnd - payloadStart) ||
             !writer.device().seek(payloadEnd))
-            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, writer.errorString()};
+            return writeFailed(writer);
     }
     // The chunks and frames were checked as they were written; what precedes them is checked
     // here, byte for byte.
@@ -143,9 +151,7 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
     }
     // Windows cannot replace a file that is still open without delete sharing, as Qt opens it.
     source.close();
-    if (!writer.commit())
-        return {JobOutcome::WriteFailed, JobStep::Replace, writer.errorString()};
-    return JobOutcome::Done;
+    return commitRewrite(writer);
 }
 
 bool EncryptFile(const QString& path, int method, const QString& password, const QString& hint)

@@ -45,6 +45,10 @@ QString describe(JobStep step)
 
 void logJobResult(const char* command, const QString& path, const JobResult& result)
 {
+    if (result.done() && !result.warning.isEmpty()) {
+        qCWarning(lcFileJobs).noquote() << command << path << "done, but:" << result.detail;
+        return;
+    }
     if (result.done() || result.outcome == JobOutcome::Cancelled) {
         qCInfo(lcFileJobs).noquote() << command << path << (result.done() ? "done" : "cancelled");
         return;

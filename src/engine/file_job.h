@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/host_services/failure_reason.h"
 #include "host/host_services/host_services.h"
 
 #include <QIODevice>
@@ -33,7 +34,7 @@ enum class JobStep
     None,
     OpenFile,           // opening the file to read it
     ReadFile,           // reading it
-    FileChanged,        // its size changed while it was read
+    FileChanged,        // it changed while it was read, or another file took its name
     RefusedFile,        // a file that may not be rewritten (read-only, several names)
     Record,             // the file does not hold a record of the enhanced methods
     PasswordCheck,      // the typed password does not pass the record's password check
@@ -52,12 +53,16 @@ enum class JobStep
 QString describe(JobStep step);
 
 // How a file job ended and, when it failed, where and why: the step and the system's error
-// text or what a check found.
+// text or what a check found, for the log, and the cause, for the person.
 struct JobResult
 {
     JobOutcome outcome = JobOutcome::Done;
     JobStep step = JobStep::None;
     QString detail;
+    FailureCause cause;
+    // Done, but with something the person should know, in their words: shown beneath the
+    // success message.
+    QString warning;
 
     JobResult() = default;
     // Done, or cancelled by the user: nothing else to say.
@@ -67,13 +72,20 @@ struct JobResult
         if (finished == JobOutcome::Cancelled)
             step = JobStep::Cancelled;
     }
-    JobResult(JobOutcome failed, JobStep failedStep, QString why = {})
-        : outcome(failed), step(failedStep), detail(std::move(why))
+    JobResult(JobOutcome failed, JobStep failedStep, QString why = {}, FailureCause because = {})
+        : outcome(failed), step(failedStep), detail(std::move(why)), cause(because)
     {}
 
     [[nodiscard]] bool done() const { return outcome == JobOutcome::Done; }
     bool operator==(JobOutcome other) const { return outcome == other; }
 };
+
+// The file changed while it was read, or another file took its name: the same outcome wherever
+// it is found, so that the person is told the same.
+inline JobResult fileChanged(QString detail, JobStep step = JobStep::FileChanged)
+{
+    return {JobOutcome::WriteFailed, step, std::move(detail), FailureReason::FileChanged};
+}
 
 // Logs how the command's job on path ended.
 void logJobResult(const char* command, const QString& path, const JobResult& result);
@@ -97,6 +109,9 @@ struct JobOptions
     int threads = 0;
     // Test seam: runs on the temporary file just before it is read back.
     std::function<void(QIODevice& temporaryFile)> beforeVerify;
+    // Test seam: runs once the temporary file is on the disk, just before the path is checked
+    // to still name the file that was read and the file is replaced.
+    std::function<void()> beforeReplace;
 };
 
 // The options with report added to their own progress callback, told the bytes as progress

@@ -3,8 +3,11 @@
 // Every text the commands show, exactly as the user sees it.
 
 #include "host/data_ops/cipher_backend.h"
+#include "host/host_services/failure_reason.h"
 
 #include <QString>
+
+#include <utility>
 
 namespace virellock::messages {
 
@@ -80,6 +83,75 @@ inline QString standardPrompt()
 inline QString hintPrompt(const QString& hint)
 {
     return QStringLiteral("请输入密码:\r\n\r\n") + hint;
+}
+
+// A size as a person reads it, in GiB, MiB or KiB with one decimal, rounded up or down. Bytes
+// below one KiB.
+inline QString sizeText(qint64 bytes, bool roundUp)
+{
+    constexpr qint64 KiB = 1024;
+    for (const auto& [unit, name] :
+         {std::pair{KiB * KiB * KiB, "GiB"}, std::pair{KiB * KiB, "MiB"}, std::pair{KiB, "KiB"}}) {
+        if (bytes < unit)
+            continue;
+        // Tenths of the unit; a size this large does not overflow them.
+        const qint64 tenths =
+            (bytes / unit) * 10 + ((bytes % unit) * 10 + (roundUp ? unit - 1 : 0)) / unit;
+        return QStringLiteral("%1.%2 %3")
+            .arg(tenths / 10)
+            .arg(tenths % 10)
+            .arg(QLatin1String(name));
+    }
+    return QStringLiteral("%1 字节").arg(bytes);
+}
+
+// What is needed beside what there is. Needed rounds up and what there is rounds down, so the
+// need never looks met.
+inline QString neededAndAvailable(const FailureCause& cause, const QString& availableWord)
+{
+    return QStringLiteral(":需要 ") + sizeText(cause.bytesNeeded, true) + u',' + availableWord +
+           u' ' + sizeText(cause.bytesAvailable, false);
+}
+
+// Why a file could not be rewritten, shown beneath the command's failure text; empty when
+// there is nothing the person could act on.
+inline QString failureReason(const FailureCause& cause)
+{
+    const bool sized = cause.bytesNeeded > 0 && cause.bytesAvailable >= 0;
+    switch (cause.reason) {
+    case FailureReason::None:
+        break;
+    case FailureReason::ReadOnly:
+        return QStringLiteral("该文件是只读的");
+    case FailureReason::SeveralNames:
+        return QStringLiteral("该文件有多个硬链接,加密后其他链接仍会保留原内容");
+    case FailureReason::NotRegularFile:
+        return QStringLiteral("这不是一个普通文件");
+    case FailureReason::FileInUse:
+        return QStringLiteral("另一个程序正在使用该文件");
+    case FailureReason::AccessDenied:
+        return QStringLiteral("拒绝访问");
+    case FailureReason::NoSpace:
+        return QStringLiteral("磁盘空间不足") +
+               (sized ? neededAndAvailable(cause, QStringLiteral("只有")) : QString());
+    case FailureReason::FileTooLarge:
+        return QStringLiteral("文件系统无法容纳这么大的文件") +
+               (sized ? neededAndAvailable(cause, QStringLiteral("最大")) : QString());
+    case FailureReason::FileChanged:
+        return QStringLiteral("读取期间文件被修改");
+    case FailureReason::PermissionsNotKept:
+        return QStringLiteral("无法保留文件的权限(所有者、组或访问控制列表)");
+    case FailureReason::DiskError:
+        return QStringLiteral("写入磁盘时出错");
+    }
+    return {};
+}
+
+// Shown beneath the success text when the file was replaced but the folder could not be synced.
+inline QString folderNotSynced()
+{
+    return QStringLiteral(
+        "注意:未能确认文件夹的更改已写入磁盘,若此时断电,文件可能恢复为原来的内容");
 }
 
 // DES and RC4 come from OpenSSL; these say which of them cannot run here and why.

@@ -114,8 +114,7 @@ private:
     {
         const qint64 missing = m_start + m_job.length - m_job.source->size();
         if (missing > 0)
-            return {JobOutcome::WriteFailed, JobStep::FileChanged,
-                    QStringLiteral("it now ends %1 bytes early").arg(missing)};
+            return fileChanged(QStringLiteral("it now ends %1 bytes early").arg(missing));
         return failure;
     }
 

@@ -1,6 +1,7 @@
 #include "parallel_job.h"
 
 #include "engine/piece_buffers.h"
+#include "engine/rewrite_steps.h"
 #include "engine/worker_tasks.h"
 #include "host/data_ops/secure_wipe.h"
 
@@ -157,14 +158,14 @@ private:
         // From the bytes, not the array: nothing may keep a share of a buffer that is used
         // again.
         if (device.write(output.constData(), output.size()) != output.size() || !m_writer->flush())
-            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
+            return writeFailed(*m_writer);
         m_writer->startWriteBack(slot->writtenAt, output.size());
         if (!m_options.verifyBeforeReplacing) {
             m_buffers.giveBack(output);
             return JobOutcome::Done;
         }
         if (!m_beforeVerify.run(*m_writer))
-            return {JobOutcome::WriteFailed, JobStep::WriteTemporaryFile, m_writer->errorString()};
+            return writeFailed(*m_writer);
         const Slot* raw = slot.get();
         slot->verified = submitToPool(m_pool, [this, raw] { return verify(*raw); });
         m_verifying.push_back(std::move(slot));
@@ -201,8 +202,7 @@ JobResult readPieceInput(QIODevice& source, qint64 size, JobPiece& piece)
     if (read < 0)
         return {JobOutcome::SourceUnreadable, JobStep::ReadFile, source.errorString()};
     if (read != size)
-        return {JobOutcome::WriteFailed, JobStep::FileChanged,
-                QStringLiteral("it ended %1 bytes early").arg(size - read)};
+        return fileChanged(QStringLiteral("it ended %1 bytes early").arg(size - read));
     return JobOutcome::Done;
 }
 

@@ -99,8 +99,8 @@ void startCli(QProcess& process, const CliStart& start)
     if (!start.wrapper.isEmpty()) {
         // LeakSanitizer needs ptrace itself and aborts the program under a tracer.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        QStringList sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"))
-                                    .split(u':', Qt::SkipEmptyParts);
+        QStringList sanitizer =
+            environment.value(QStringLiteral("ASAN_OPTIONS")).split(u':', Qt::SkipEmptyParts);
         sanitizer += QStringLiteral("detect_leaks=0");
         environment.insert(QStringLiteral("ASAN_OPTIONS"), sanitizer.join(u':'));
         process.setProcessEnvironment(environment);
@@ -901,10 +901,13 @@ void TestCli::batchKeepsGoing_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("otherBadFile"); // beside the one that cannot be read
     QTest::addColumn<QString>("failure");
-    QTest::newRow("decrypt: an unreadable and a foreign file") << "decrypt"
-                                                               << "foreign" << kNotOurs;
-    QTest::newRow("encrypt: an unreadable and a read-only file") << "encrypt"
-                                                                 << "read-only" << kEncryptFailed;
+    QTest::addColumn<QString>("reason"); // the other bad file's, beside the failure
+    QTest::newRow("decrypt: an unreadable and a foreign file")
+        << "decrypt"
+        << "foreign" << kNotOurs << QString();
+    QTest::newRow("encrypt: an unreadable and a read-only file")
+        << "encrypt"
+        << "read-only" << kEncryptFailed << QStringLiteral("该文件是只读的");
 }
 
 // Among good files, one that cannot be read and one the method refuses: those two stay as they
@@ -915,6 +918,7 @@ void TestCli::batchKeepsGoing()
     QFETCH(QString, command);
     QFETCH(QString, otherBadFile);
     QFETCH(QString, failure);
+    QFETCH(QString, reason);
     const bool decrypting = command == QLatin1String("decrypt");
     const QStringList good{QStringLiteral("a good.txt"), QStringLiteral("z good.txt")};
     const QString unreadable = QStringLiteral("m unreadable");
@@ -955,6 +959,9 @@ void TestCli::batchKeepsGoing()
     QVERIFY2(lines.at(0).startsWith(unreadable + QStringLiteral(": ") + failure + u' '),
              qPrintable(run.err));
     QVERIFY2(lines.at(1).startsWith(bad + QStringLiteral(": ") + failure), qPrintable(run.err));
+    if (!reason.isEmpty())
+        QVERIFY2(lines.at(1).startsWith(bad + QStringLiteral(": ") + failure + u' ' + reason),
+                 qPrintable(run.err));
     QCOMPARE(lines.at(2), QStringLiteral("2 done, 2 failed"));
     QVERIFY(readFile(path(bad)) == badBytes);
     for (int i = 0; i < 2; ++i) {

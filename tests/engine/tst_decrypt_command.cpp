@@ -357,7 +357,7 @@ void TestDecryptCommand::readOnlyFile()
             const bool mine = content == m_encrypted[method];
             const JobLog log;
             QCOMPARE(decrypt(file, method, kPassword).messages.last(),
-                     mine ? kWriteFailed : kNotOurs);
+                     mine ? error("该文件解密失败!\n该文件是只读的") : kNotOurs);
             if (mine)
                 QVERIFY2(log.has({QStringLiteral("the file may not be rewritten (the file is "
                                                  "read-only)")}),
@@ -415,7 +415,7 @@ void TestDecryptCommand::fileReplacedWhilePrompting()
         QCOMPARE(m_host.messages.last(), kSuccess);
         QCOMPARE(readFile(file), textContent());
     } else {
-        QCOMPARE(m_host.messages.last(), kWriteFailed);
+        QCOMPARE(m_host.messages.last(), error("该文件解密失败!\n读取期间文件被修改"));
         QVERIFY2(log.has({QStringLiteral("the file changed after its password was checked")}),
                  qPrintable(log.lines.join(u'\n')));
         QCOMPARE(readFile(file), replacement);

@@ -283,17 +283,20 @@ void TestEncryptCommand::fileCases_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("readOnly");
     QTest::addColumn<bool>("succeeds");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("empty file") << "empty" << QByteArray() << false << true << QString();
+    QTest::addColumn<QString>("reason");  // in the log
+    QTest::addColumn<QString>("beneath"); // beneath the failure text; empty for nothing
+    QTest::newRow("empty file") << "empty" << QByteArray() << false << true << QString()
+                                << QString();
     QTest::newRow("read-only file")
         << "locked" << QByteArray("keep") << true << false
-        << QStringLiteral("the file may not be rewritten (the file is read-only)");
+        << QStringLiteral("the file may not be rewritten (the file is read-only)")
+        << QStringLiteral("该文件是只读的");
     QTest::newRow("missing file") << "missing" << QByteArray() << false << false
-                                  << QStringLiteral("opening the file");
+                                  << QStringLiteral("opening the file") << QString();
     QTest::newRow("a folder") << "folder" << QByteArray() << false << false
-                              << QStringLiteral("opening the file");
+                              << QStringLiteral("opening the file") << QString();
     QTest::newRow("blanks, Chinese and a leading dash")
-        << "-文件 名.txt" << QByteArray("x") << false << true << QString();
+        << "-文件 名.txt" << QByteArray("x") << false << true << QString() << QString();
 }
 
 void TestEncryptCommand::fileCases()
@@ -303,6 +306,10 @@ void TestEncryptCommand::fileCases()
     QFETCH(bool, readOnly);
     QFETCH(bool, succeeds);
     QFETCH(QString, reason);
+    QFETCH(QString, beneath);
+    ShownMessage failure = kFailure;
+    if (!beneath.isEmpty())
+        failure.text += u'\n' + beneath;
 
     const QString file = path(name);
     if (name == QLatin1String("folder"))
@@ -315,7 +322,7 @@ void TestEncryptCommand::fileCases()
 
     for (int method = 0; method < 5; ++method) {
         const JobLog log;
-        QCOMPARE(encrypt(file, method), succeeds ? kSuccess : kFailure);
+        QCOMPARE(encrypt(file, method), succeeds ? kSuccess : failure);
         QCOMPARE(folderEntries(m_dir->path()), before);
         if (!succeeds) {
             QVERIFY2(log.has({file, QStringLiteral("failed: ") + reason}),

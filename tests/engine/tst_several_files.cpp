@@ -93,7 +93,7 @@ void TestSeveralFiles::severalFiles_data()
         << false << 4 << threeGood << true << -1 << "对该文件加密成功,请牢记你的密码!";
     QTest::newRow("encrypt RC4 enhanced, one read-only")
         << false << 3 << Kinds{"good", "read-only", "good"} << false << -1
-        << "对该文件加密失败!\n1 read-only.txt";
+        << "对该文件加密失败!\n1 read-only.txt: 该文件是只读的";
     QTest::newRow("encrypt RC4, cancelled in the second")
         << false << 1 << threeGood << false << 1 << "";
 
@@ -119,7 +119,7 @@ void TestSeveralFiles::severalFiles_data()
         << -1
         << "该文件不是由此软件加密而成的!\n0 foreign.txt\n4 foreign.txt\n\n"
            "密码错误,无法解密码!\n1 other password.txt\n\n"
-           "该文件解密失败!\n3 read-only.txt";
+           "该文件解密失败!\n3 read-only.txt: 该文件是只读的";
     QTest::newRow("decrypt RC4 enhanced, none ours")
         << true << 3 << Kinds{"foreign", "foreign"} << false << -1
         << "该文件不是由此软件加密而成的!\n0 foreign.txt\n1 foreign.txt";

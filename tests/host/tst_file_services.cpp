@@ -153,7 +153,7 @@ void TestFileServices::readBackSeesWhatWasWritten()
     for (qsizetype i = 0; i < written.size(); ++i)
         written[i] = char(i * 31);
     AtomicFileWriter writer(path);
-    QVERIFY(writer.open());
+    QVERIFY(writer.open(written.size()));
     QCOMPARE(writer.device().write(written), written.size());
     QByteArray readBack;
     QVERIFY(writer.readBack([&](QByteArrayView piece) {
@@ -175,7 +175,7 @@ void TestFileServices::readAtLeavesTheWriterWhereItWas()
     const QByteArray first(100000, 'a');
     const QByteArray second(70000, 'b');
     AtomicFileWriter writer(path);
-    QVERIFY(writer.open());
+    QVERIFY(writer.open(first.size() + second.size()));
     QCOMPARE(writer.device().write(first), first.size());
     QVERIFY(writer.flush());
     QByteArray middle(1000, Qt::Uninitialized);
@@ -195,7 +195,7 @@ void TestFileServices::commitRefusesASizeOtherThanWritten()
     const QString path = m_dir->filePath(QStringLiteral("short"));
     makeFile(path, "original");
     AtomicFileWriter writer(path);
-    QVERIFY(writer.open());
+    QVERIFY(writer.open(10));
     QCOMPARE(writer.device().write("0123456789"), 10);
     QVERIFY(writer.device().seek(4));
     QVERIFY(!writer.commit());
@@ -210,7 +210,7 @@ void TestFileServices::cancelKeepsOriginal()
     makeFile(path, "original");
     {
         AtomicFileWriter writer(path);
-        QVERIFY(writer.open());
+        QVERIFY(writer.open(7));
         QCOMPARE(writer.device().write("partial"), 7);
         // Destroyed without commit().
     }
@@ -229,7 +229,7 @@ void TestFileServices::replacedContentIsReleased()
     const QString path = m_dir->filePath(QStringLiteral("replaced"));
     makeFile(path, QByteArray(1 << 20, 'o'));
     AtomicFileWriter writer(path);
-    QVERIFY(writer.open());
+    QVERIFY(writer.open(3));
     QCOMPARE(writer.device().write("new"), 3);
     QVERIFY(writer.commit());
     QCOMPARE(contentOf(path), QByteArray("new"));

@@ -187,7 +187,7 @@ void TestLeftoverFiles::writerRecordsOnlyWhileWriting()
     const QString path = m_dir->filePath(QStringLiteral("target.txt"));
     QVERIFY(writeFile(path, "before"));
     AtomicFileWriter writer(path);
-    QVERIFY(writer.open());
+    QVERIFY(writer.open(5));
     QCOMPARE(writer.device().write("after"), 5);
     QVERIFY(writer.flush());
 #ifdef Q_OS_WIN

@@ -56,6 +56,14 @@ qint64 frameCount(qint64 plainSize)
     return plainSize / kFrameContentSize + 1;
 }
 
+qint64 compressedSizeBound(qint64 plainSize)
+{
+    const qint64 fullFrames = frameCount(plainSize) - 1;
+    const qint64 last = plainSize - fullFrames * kFrameContentSize;
+    return fullFrames * qint64(ZSTD_COMPRESSBOUND(kFrameContentSize)) +
+           qint64(ZSTD_COMPRESSBOUND(last));
+}
+
 FrameHeader readFrameHeader(QByteArrayView bytes)
 {
     ZSTD_frameHeader header{};

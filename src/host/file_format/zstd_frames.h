@@ -35,6 +35,9 @@ inline constexpr qsizetype kMaxFrameSize = kFrameContentSize + (kFrameContentSiz
 
 // How many frames a plain text of the given size is cut into: floor(size / 4 MiB) + 1.
 [[nodiscard]] qint64 frameCount(qint64 plainSize);
+// The most bytes the frames of a plain text of the given size compress to: zstd's bound for
+// each frame's content, summed.
+[[nodiscard]] qint64 compressedSizeBound(qint64 plainSize);
 
 // Where a frame lies and what its header declares, found without decompressing it.
 struct FrameExtent

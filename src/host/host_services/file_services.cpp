@@ -27,7 +27,8 @@ std::optional<QByteArray> ReadWholeFile(const QString& path)
 bool WriteWholeFile(const QString& path, QByteArrayView bytes)
 {
     AtomicFileWriter writer(path);
-    if (!writer.open() || writer.device().write(bytes.data(), bytes.size()) != bytes.size())
+    if (!writer.open(bytes.size()) ||
+        writer.device().write(bytes.data(), bytes.size()) != bytes.size())
         return false;
     qsizetype checked = 0;
     const bool same = writer.readBack([&](QByteArrayView piece) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <windows.h>
 #else
+#include "unique_descriptor.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -109,33 +111,13 @@ SourceOpening openOnSystem(QFile& file, QIODevice::OpenMode extra)
 
 #else
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int descriptor) : m_descriptor(descriptor) {}
-    ~Descriptor()
-    {
-        if (valid())
-            ::close(m_descriptor);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    bool valid() const { return m_descriptor >= 0; }
-    int get() const { return m_descriptor; }
-    int release() { return std::exchange(m_descriptor, -1); }
-
-private:
-    int m_descriptor;
-};
-
 SourceOpening openOnSystem(QFile& file, QIODevice::OpenMode extra)
 {
     // Without waiting: opening a FIFO for reading would otherwise wait for a writer. No
     // terminal becomes the program's controlling one by being named.
-    Descriptor descriptor(::open(QFile::encodeName(file.fileName()).constData(),
-                                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!descriptor.valid())
+    UniqueDescriptor descriptor(::open(QFile::encodeName(file.fileName()).constData(),
+                                       O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!descriptor.isValid())
         return failed(qt_error_string(errno));
     struct stat status;
     if (::fstat(descriptor.get(), &status) != 0)

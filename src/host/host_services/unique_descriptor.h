@@ -28,6 +28,8 @@ public:
 
     int get() const { return m_descriptor; }
     bool isValid() const { return m_descriptor >= 0; }
+    // Gives the descriptor up without closing it.
+    int release() { return std::exchange(m_descriptor, -1); }
     void reset(int descriptor = -1)
     {
         if (m_descriptor >= 0)
