@@ -8,6 +8,7 @@
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
 #include "support/test_bytes.h"
+#include "support/traced_environment.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -96,15 +97,8 @@ void startCli(QProcess& process, const CliStart& start)
                              : start.wrapper.mid(1) + QStringList{QStringLiteral(VIRELLOCK_CLI)} +
                                    start.arguments);
     process.setWorkingDirectory(start.workingDirectory);
-    if (!start.wrapper.isEmpty()) {
-        // LeakSanitizer needs ptrace itself and aborts the program under a tracer.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        QStringList sanitizer =
-            environment.value(QStringLiteral("ASAN_OPTIONS")).split(u':', Qt::SkipEmptyParts);
-        sanitizer += QStringLiteral("detect_leaks=0");
-        environment.insert(QStringLiteral("ASAN_OPTIONS"), sanitizer.join(u':'));
-        process.setProcessEnvironment(environment);
-    }
+    if (!start.wrapper.isEmpty())
+        process.setProcessEnvironment(tracedEnvironment());
     if (start.input == Input::NullDevice)
         process.setStandardInputFile(QProcess::nullDevice());
 #ifdef Q_OS_UNIX

@@ -10,6 +10,7 @@
 #include "support/restore_file.h"
 #include "support/scripted_host_services.h"
 #include "support/test_bytes.h"
+#include "support/traced_environment.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -146,6 +147,7 @@ void TestRewriteFailures::failedSync()
     const QByteArray before = readFile(path());
 
     QProcess traced;
+    traced.setProcessEnvironment(tracedEnvironment());
     traced.start(strace, {QStringLiteral("-f"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
                           QStringLiteral("-e"), QStringLiteral("inject=%1:error=EIO").arg(failing),
                           QStringLiteral(VIRELLOCK_COMMAND_DRIVER),
