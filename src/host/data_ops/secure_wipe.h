@@ -16,9 +16,8 @@
 // from leaving blocks behind); the derived keys (SecretBytes); the text of the password
 // prompt (qt_host_services.cpp); and the plain text that passes through the file jobs'
 // buffers: the chunks and frames of the file jobs and their read-back checks, in buffers that
-// a job uses again from piece to piece and wipes when it ends (engine/piece_buffers.h), and
-// the pieces of the zstd decompression stream. OpenSSL wipes its own copies of the password
-// and keys when it frees them.
+// a job uses again from piece to piece and wipes when it ends (engine/piece_buffers.h).
+// OpenSSL wipes its own copies of the password and keys when it frees them.
 //
 // Copies that stay out of this program's reach:
 // - The main window's two password boxes keep the password as long as the window lives, by
