@@ -54,19 +54,6 @@ bool wipe(QString& text);
 // Only for text whose other holders are about to go, such as a dialog's line edit.
 void wipeForAllHolders(const QString& text);
 
-// Wipes a byte array (as wipe() does) when the scope it guards ends, however it ends.
-class WipeAtScopeEnd
-{
-public:
-    explicit WipeAtScopeEnd(QByteArray& bytes) : m_bytes(bytes) {}
-    WipeAtScopeEnd(const WipeAtScopeEnd&) = delete;
-    WipeAtScopeEnd& operator=(const WipeAtScopeEnd&) = delete;
-    ~WipeAtScopeEnd() { wipe(m_bytes); }
-
-private:
-    QByteArray& m_bytes;
-};
-
 // Key material of a fixed size that is wiped when it goes out of scope.
 template <std::size_t N> class SecretBytes
 {
