@@ -1,7 +1,10 @@
-// Any bytes as the MD5 method's payload: decompressed whole in memory, and restored the way a
+// Any bytes as the MD5 method's payload: decompressed whole in memory, and, when the walk of
+// the frame headers lets them through as it does before a file is restored, restored the way a
 // file's payload is, a frame at a time on the frame job's workers; both accept the same inputs.
-// Every accepted input is a sequence of frames by the rules in zstd's own view, and every
-// accepted output survives a compress-decompress round trip.
+// (A frame job starts threads of its own, which costs more than the rest of an input: the walk
+// refuses most mutations, and tst_compression runs the job alone on the refusals.) Every
+// accepted input is a sequence of frames by the rules in zstd's own view, and every accepted
+// output survives a compress-decompress round trip.
 
 #include "engine/parallel_frame_job.h"
 #include "fuzz_check.h"
@@ -56,14 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
 
     const std::optional<QByteArray> whole = decompressFrames(input);
-    FUZZ_CHECK(restoresAsFile(input.toByteArray()) == whole.has_value());
+    if (sequence.status == FrameSequence::Good)
+        FUZZ_CHECK(restoresAsFile(input.toByteArray()) == whole.has_value());
+    else
+        FUZZ_CHECK(!whole);
     if (!whole)
         return 0;
 
     // What is accepted is a sequence of frames by the rules, as zstd itself reads them: each
     // with its checksum and its content size, full ones but the last, declaring in all exactly
     // what came out.
-    FUZZ_CHECK(sequence.status == FrameSequence::Good);
     FUZZ_CHECK(sequence.contentSize == whole->size());
     std::size_t at = 0;
     for (qint64 frame = 0; frame < sequence.frames; ++frame) {
