@@ -14,7 +14,7 @@
 #include "engine/decrypted_file.h"
 #include "engine/encrypted_file.h"
 #include "engine/prepared_keys.h"
-#include "host/data_ops/digest.h"
+#include "support/sha256.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -40,7 +40,7 @@ QByteArray digestOf(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    dataops::Sha256 digest;
+    test::Sha256 digest;
     QByteArray buffer(4 << 20, Qt::Uninitialized);
     for (qint64 read; (read = file.read(buffer.data(), buffer.size())) > 0;)
         digest.update(QByteArrayView(buffer).first(qsizetype(read)));

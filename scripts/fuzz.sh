@@ -37,12 +37,12 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # so each under the sanitizers: that target runs three times as long, so that its seeds (frames
 # of tiny blocks among them) all run and some of their mutations too, and it is also bounded by
 # a number of inputs. The record reader gets the UTF-8 sequences that matter as a dictionary;
-# the decompression target also reads the fixtures, for the 48 KiB frame that is not copied.
+# the zstd frames target also reads the fixtures, for the 48 KiB frame that is not copied.
 targets=(
     "fuzz_record_reader 8192 5 1 -dict=tests/fuzz/fuzz_record_reader.dict"
     "fuzz_chunk_open 4096 5 1"
     "fuzz_decrypt_data 512 10 3 -runs=500"
-    "fuzz_decompress_data 65536 10 1 tests/data/format"
+    "fuzz_zstd_frames 65536 10 1 tests/data/format"
 )
 
 failed=()

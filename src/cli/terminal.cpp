@@ -1,6 +1,7 @@
 #include "terminal.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -34,19 +35,6 @@
 namespace virellock::cli {
 
 namespace {
-
-// Runs an action when the scope ends, however it ends: puts the terminal back as it was.
-template <typename Action> class AtScopeEnd
-{
-public:
-    explicit AtScopeEnd(Action action) : m_action(std::move(action)) {}
-    AtScopeEnd(const AtScopeEnd&) = delete;
-    AtScopeEnd& operator=(const AtScopeEnd&) = delete;
-    ~AtScopeEnd() { m_action(); }
-
-private:
-    Action m_action;
-};
 
 // The signal that came, 0 for none. Written from a signal handler (or, on Windows, the console's
 // control thread), so lock-free.
@@ -98,7 +86,7 @@ SecretLine lineOf(const QByteArray& buffer, qsizetype size, bool ended, const QS
 SecretLine readLine(int descriptor, const QString& what, bool (*stopped)())
 {
     QByteArray buffer(kMaxLineBytes, Qt::Uninitialized);
-    const dataops::WipeAtScopeEnd wipeBuffer(buffer);
+    const auto wipeBuffer = qScopeGuard([&buffer] { dataops::wipe(buffer); });
 #ifdef Q_OS_WIN
     // Not text mode: it would end the line at a Ctrl-Z and take the carriage return away.
     if (_setmode(descriptor, _O_BINARY) == -1)
@@ -386,7 +374,7 @@ SecretLine readFirstLineOfFile(const QString& path)
     if (descriptor < 0)
         return {std::nullopt, what + QStringLiteral(" cannot be opened: ") +
                                   QString::fromLocal8Bit(std::strerror(errno))};
-    const AtScopeEnd closeAtEnd([descriptor] {
+    const auto closeAtEnd = qScopeGuard([descriptor] {
 #ifdef Q_OS_WIN
         _close(descriptor);
 #else
@@ -411,11 +399,11 @@ SecretLine readHiddenLine(QStringView prompt)
         return {std::nullopt, what + QStringLiteral(" cannot be read")};
     SetConsoleMode(input, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) &
                               ~DWORD(ENABLE_ECHO_INPUT));
-    const AtScopeEnd restore([input, saved] { SetConsoleMode(input, saved); });
+    const auto restore = qScopeGuard([input, saved] { SetConsoleMode(input, saved); });
     writeErr(prompt);
     // The line and its end ("\r\n"), read as UTF-16 and wiped when done.
     std::vector<wchar_t> buffer(std::size_t(kMaxPasswordLength) + 2);
-    const AtScopeEnd wipe(
+    const auto wipe = qScopeGuard(
         [&buffer] { dataops::secureWipe(buffer.data(), buffer.size() * sizeof(wchar_t)); });
     std::size_t size = 0;
     bool ended = false;
@@ -457,7 +445,7 @@ SecretLine readHiddenLine(QStringView prompt)
                 quiet.c_lflag |= tcflag_t(ECHONL);
                 tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
             }
-            const AtScopeEnd restore([terminal, &saved] {
+            const auto restore = qScopeGuard([terminal, &saved] {
                 if (terminal)
                     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
             });

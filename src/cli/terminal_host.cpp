@@ -105,8 +105,8 @@ void ProgressLine::update(qint64 done, qint64 total)
     if (m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < 200 && done < total)
         return;
     m_sinceDrawn.start();
-    // "正在处理 2 of 5: name  4%  12.0 / 256.0 MiB, 85.3 MiB/s, 剩余约 3 秒", the name cut to fit
-    // the terminal's width: a line that wraps cannot be redrawn in place.
+    // "正在处理第 2 个文件, 共 5 个: name  4%  12.0 / 256.0 MiB, 85.3 MiB/s, 剩余约 3 秒", the name
+    // cut to fit the terminal's width: a line that wraps cannot be redrawn in place.
     const QString fileLine = m_estimate.fileLine();
     const QString head = fileLine.left(fileLine.size() - m_file.fileName.size());
     const qint64 percent = total > 0 ? done * 100 / total : 100;

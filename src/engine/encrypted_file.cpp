@@ -154,9 +154,4 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
     return commitRewrite(writer);
 }
 
-bool EncryptFile(const QString& path, int method, const QString& password, const QString& hint)
-{
-    return encryptFile(path, method, password, hint).done();
-}
-
 } // namespace virellock

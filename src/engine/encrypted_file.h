@@ -1,6 +1,6 @@
 #pragma once
 
-// EncryptFile, which writes an encrypted file in place. The standard methods write the bare
+// encryptFile(), which writes an encrypted file in place. The standard methods write the bare
 // cipher output (the chunk container, host/file_format/chunk_cipher.h), the enhanced ones an
 // EnhancedRecord (host/file_format/enhanced_record.h).
 
@@ -23,8 +23,5 @@ namespace virellock {
 [[nodiscard]] JobResult encryptFile(const QString& path, int method, const QString& password,
                                     const QString& hint, const JobOptions& options = {},
                                     std::optional<EncryptionKeys> keys = std::nullopt);
-
-// The same, as a plain success or failure.
-bool EncryptFile(const QString& path, int method, const QString& password, const QString& hint);
 
 } // namespace virellock

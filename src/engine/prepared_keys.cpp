@@ -5,6 +5,7 @@
 #include "host/data_ops/secure_wipe.h"
 #include "host/data_ops/thread_state.h"
 
+#include <QScopeGuard>
 #include <QThreadPool>
 
 #include <condition_variable>
@@ -58,7 +59,7 @@ std::optional<EncryptionKeys> deriveFromBytes(Method method, QByteArrayView pass
 std::optional<EncryptionKeys> deriveEncryptionKeys(Method method, QStringView password)
 {
     QByteArray bytes = passwordToBytes(password);
-    const WipeAtScopeEnd wipeBytes(bytes);
+    const auto wipeBytes = qScopeGuard([&bytes] { wipe(bytes); });
     return deriveFromBytes(method, bytes);
 }
 

@@ -823,7 +823,8 @@ void TestCli::terminal()
     }
     QVERIFY2(shown.endsWith(QStringLiteral("2 done, 0 failed\n")), qPrintable(shown));
     for (int i = 0; i < 2; ++i) {
-        const QString progress = QStringLiteral("正在处理 %1 of 2: %2  ").arg(i + 1).arg(names[i]);
+        const QString progress =
+            QStringLiteral("正在处理第 %1 个文件, 共 2 个: %2  ").arg(i + 1).arg(names[i]);
         QVERIFY2(shown.contains(progress), qPrintable(shown));
         if (command == QLatin1String("encrypt")) {
             QVERIFY(readFile(path(names[i])) != plain[i]);

@@ -1,9 +1,10 @@
+#include "engine/parallel_frame_job.h"
 #include "host/data_ops/data_ops.h"
-#include "host/data_ops/zstd_stream.h"
 #include "host/file_format/zstd_frames.h"
 #include "support/crafted_frames.h"
 #include "support/test_bytes.h"
 
+#include <QBuffer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -83,6 +84,20 @@ FrameSequence walk(const QByteArray& compressed)
         compressed.size(), std::numeric_limits<qint64>::max());
 }
 
+// The way a file's payload is restored: read from a device a frame at a time, each walked
+// again by the rules and decompressed on the frame job's workers; the output goes nowhere.
+JobOutcome restoredAsFile(QByteArray compressed)
+{
+    QBuffer source(&compressed);
+    if (!source.open(QIODevice::ReadOnly))
+        return JobOutcome::SourceUnreadable;
+    FrameJob job;
+    job.compress = false;
+    job.source = &source;
+    job.length = compressed.size();
+    return runFrameJob(job, {}).outcome;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(FrameSequence::Status)
@@ -96,7 +111,8 @@ private slots:
     void roundTrip();
     void refusals_data();
     void refusals();
-    void streamsInPieces();
+    void payloadsRestoreAsFiles_data();
+    void payloadsRestoreAsFiles();
     void framesDeclareTheirContent_data();
     void framesDeclareTheirContent();
     void walkStopsAtTheLimit();
@@ -186,40 +202,28 @@ void TestCompression::refusals()
 {
     QFETCH(QByteArray, input);
     QVERIFY(!DecompressData(input).has_value());
-    // The same in pieces, the way files are read.
-    for (qsizetype pieceSize : {1, 6}) {
-        const auto stream = makeDecompressStream();
-        const ByteSink ignore = [](QByteArrayView) { return true; };
-        bool ok = true;
-        for (qsizetype at = 0; ok && at < input.size(); at += pieceSize)
-            ok = stream->update(
-                QByteArrayView(input).sliced(at, std::min(pieceSize, input.size() - at)), ignore);
-        QVERIFY(!(ok && stream->finish(ignore)));
-    }
+    // The same as a file's payload, which is never held whole.
+    QCOMPARE(restoredAsFile(input), JobOutcome::BadInput);
 }
 
-void TestCompression::streamsInPieces()
+void TestCompression::payloadsRestoreAsFiles_data()
 {
-    // Two frames, the second of 17 bytes.
-    const QByteArray plain = textBytes(F + 17);
-    const QByteArray frame = *CompressData(plain);
+    QTest::addColumn<QByteArray>("compressed");
+    QTest::addColumn<QByteArray>("plain");
+    const QByteArray twoFrames = textBytes(F + 17);
+    QTest::newRow("two frames, the second of 17 bytes") << *CompressData(twoFrames) << twoFrames;
     // Any frame by the rules reads back, whoever made it: zstd's own window and a checksum.
     const QByteArray shortText = textBytes(3 * MiB + 17);
-    QCOMPARE(DecompressData(zstdFrame(shortText, true)), shortText);
+    QTest::newRow("zstd's own frame") << zstdFrame(shortText, true) << shortText;
+}
 
-    for (qsizetype pieceSize : {qsizetype(1), qsizetype(5), qsizetype(65536)}) {
-        const auto stream = makeDecompressStream();
-        QByteArray out;
-        const ByteSink sink = [&out](QByteArrayView piece) {
-            out.append(piece);
-            return true;
-        };
-        for (qsizetype at = 0; at < frame.size(); at += pieceSize)
-            QVERIFY(stream->update(
-                QByteArrayView(frame).sliced(at, std::min(pieceSize, frame.size() - at)), sink));
-        QVERIFY(stream->finish(sink));
-        QCOMPARE(out, plain);
-    }
+// What decodes in memory restores as a file's payload too.
+void TestCompression::payloadsRestoreAsFiles()
+{
+    QFETCH(QByteArray, compressed);
+    QFETCH(QByteArray, plain);
+    QCOMPARE(DecompressData(compressed), plain);
+    QCOMPARE(restoredAsFile(compressed), JobOutcome::Done);
 }
 
 void TestCompression::framesDeclareTheirContent_data()
@@ -313,8 +317,8 @@ void TestCompression::blockRules_data()
     QTest::newRow("one block more than a frame may hold") << oneByteBlocks(plain) << plain << false;
 }
 
-// The rules on a frame's blocks hold alike for the walk, the whole output in memory and the
-// stream in pieces; what breaks none of them decodes.
+// The rules on a frame's blocks hold alike for the walk, the whole output in memory and a
+// file's payload; what breaks none of them decodes.
 void TestCompression::blockRules()
 {
     QFETCH(QByteArray, frame);
@@ -329,21 +333,7 @@ void TestCompression::blockRules()
 
     QCOMPARE(walk(frame).status, accepted ? FrameSequence::Good : FrameSequence::Refused);
     QCOMPARE(DecompressData(frame), accepted ? std::optional(plain) : std::nullopt);
-    for (qsizetype pieceSize : {qsizetype(1), qsizetype(7), frame.size()}) {
-        const auto stream = makeDecompressStream();
-        QByteArray out;
-        const ByteSink sink = [&out](QByteArrayView piece) {
-            out.append(piece);
-            return true;
-        };
-        bool ok = true;
-        for (qsizetype at = 0; ok && at < frame.size(); at += pieceSize)
-            ok = stream->update(
-                QByteArrayView(frame).sliced(at, std::min(pieceSize, frame.size() - at)), sink);
-        QCOMPARE(ok && stream->finish(sink), accepted);
-        if (accepted)
-            QCOMPARE(out, plain);
-    }
+    QCOMPARE(restoredAsFile(frame), accepted ? JobOutcome::Done : JobOutcome::BadInput);
 }
 
 void TestCompression::walkReadsInLargePieces_data()

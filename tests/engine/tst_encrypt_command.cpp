@@ -2,7 +2,6 @@
 #include "engine/encrypted_file.h"
 #include "host/data_ops/data_ops.h"
 #include "host/data_ops/password_check.h"
-#include "host/data_ops/zstd_stream.h"
 #include "host/file_format/typed_data.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
@@ -13,6 +12,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <zstd.h>
+
+#include <memory>
 
 using namespace virellock;
 using namespace virellock::test;
@@ -47,17 +50,28 @@ std::optional<Record> readRecord(const QString& path)
     return record;
 }
 
-// Whatever zstd can decompress from any frame start in the data, cut short where it fails.
+// Whatever zstd itself can decompress from any frame start in the data, frame after frame,
+// cut short where it fails: more than the program would accept.
 QByteArray everythingDecompressible(const QByteArray& data)
 {
+    struct Free
+    {
+        void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+    };
     QByteArray out;
+    QByteArray buffer(qsizetype(ZSTD_DStreamOutSize()), Qt::Uninitialized);
     const QByteArray magic = QByteArray::fromHex("28b52ffd");
     for (qsizetype at = data.indexOf(magic); at >= 0; at = data.indexOf(magic, at + 1)) {
-        const auto stream = dataops::makeDecompressStream();
-        stream->update(QByteArrayView(data).sliced(at), [&out](QByteArrayView piece) {
-            out.append(piece);
-            return true;
-        });
+        const std::unique_ptr<ZSTD_DCtx, Free> context(ZSTD_createDCtx());
+        ZSTD_inBuffer in{data.constData() + at, std::size_t(data.size() - at), 0};
+        for (bool outputFull = false; in.pos < in.size || outputFull;) {
+            ZSTD_outBuffer piece{buffer.data(), std::size_t(buffer.size()), 0};
+            const std::size_t result = ZSTD_decompressStream(context.get(), &piece, &in);
+            out.append(buffer.constData(), qsizetype(piece.pos));
+            if (ZSTD_isError(result) || (piece.pos == 0 && in.pos == in.size))
+                break;
+            outputFull = piece.pos == piece.size;
+        }
     }
     return out;
 }

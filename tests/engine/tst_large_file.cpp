@@ -1,9 +1,9 @@
 #include "engine/decrypt_command.h"
 #include "engine/encrypt_command.h"
-#include "host/data_ops/digest.h"
 #include "support/command_inputs.h"
 #include "support/file_helpers.h"
 #include "support/scripted_host_services.h"
+#include "support/sha256.h"
 
 #include <QStorageInfo>
 #include <QTemporaryDir>
@@ -29,7 +29,7 @@ const QList<std::pair<qint64, QByteArray>> kMarks = {
 
 QByteArray digestOfExpected()
 {
-    dataops::Sha256 digest;
+    Sha256 digest;
     const QByteArray zeros(1 << 20, '\0');
     qint64 at = 0;
     for (const auto& [offset, mark] : kMarks) {
@@ -47,7 +47,7 @@ QByteArray digestOfFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    dataops::Sha256 digest;
+    Sha256 digest;
     QByteArray buffer(8 << 20, Qt::Uninitialized);
     for (qint64 read; (read = file.read(buffer.data(), buffer.size())) > 0;)
         digest.update(QByteArrayView(buffer).first(qsizetype(read)));

@@ -9,11 +9,11 @@
 // just after such a header, where a buffered read of the header would have copied them.
 
 #include "engine/encrypted_file.h"
-#include "host/data_ops/digest.h"
 #include "host/data_ops/secure_wipe.h"
 #include "support/file_helpers.h"
 #include "support/memory_scan.h"
 #include "support/restore_file.h"
+#include "support/sha256.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -35,7 +35,7 @@ constexpr qsizetype kNeedleSize = 64;
 
 QByteArray sha256(QByteArrayView bytes)
 {
-    dataops::Sha256 digest;
+    Sha256 digest;
     digest.update(bytes);
     return digest.result();
 }

@@ -36,8 +36,8 @@ void TestProgressText::fileLine_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("line");
     QTest::newRow("one file") << "日记 diary.txt" << 0 << 1 << "正在处理: 日记 diary.txt";
-    QTest::newRow("second of five") << "b.bin" << 1 << 5 << "正在处理 2 of 5: b.bin";
-    QTest::newRow("last of five") << "e" << 4 << 5 << "正在处理 5 of 5: e";
+    QTest::newRow("second of five") << "b.bin" << 1 << 5 << "正在处理第 2 个文件, 共 5 个: b.bin";
+    QTest::newRow("last of five") << "e" << 4 << 5 << "正在处理第 5 个文件, 共 5 个: e";
     QTest::newRow("no file") << "" << 0 << 1 << "";
 }
 
@@ -126,7 +126,7 @@ void TestProgressText::speedCarriesOverToTheNextFile()
     estimate.update(at(20 * MiB, 20 * MiB, QStringLiteral("a"), 0, 2), 9000); // checking
     estimate.update(at(0, 30 * MiB, QStringLiteral("b"), 1, 2), 9100);
     estimate.update(at(0, 30 * MiB, QStringLiteral("b"), 1, 2), 11100); // deriving its keys
-    QCOMPARE(estimate.fileLine(), QStringLiteral("正在处理 2 of 2: b"));
+    QCOMPARE(estimate.fileLine(), QStringLiteral("正在处理第 2 个文件, 共 2 个: b"));
     QCOMPARE(estimate.amountLine(), QStringLiteral("0.0 / 30.0 MiB, 10.0 MiB/s, 剩余约 3 秒"));
 }
 

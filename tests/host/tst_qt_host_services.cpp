@@ -299,7 +299,8 @@ void TestQtHostServices::progressDialogCancels()
     QVERIFY(toldToStop);
     QVERIFY(steps < 6000);
     QCOMPARE(title, QStringLiteral("加密文件"));
-    QVERIFY2(label.startsWith(QStringLiteral("正在处理 2 of 3: 文件 一.txt\n0.0 / 0.0 MiB")),
+    QVERIFY2(label.startsWith(
+                 QStringLiteral("正在处理第 2 个文件, 共 3 个: 文件 一.txt\n0.0 / 0.0 MiB")),
              qPrintable(label));
     QCOMPARE(clicks, 0);
     QCOMPARE(dropTarget.drops, 0);

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QString>
 
 #include <cstring>
@@ -234,7 +235,7 @@ inline std::optional<MemoryHit> findInMemory(const MaskedBytes& needle)
     const QList<MemoryRegion> regions = detail::writableRegions();
     // The block holds copies of memory; wiped, so that a later search does not find them.
     QByteArray block(kBlock + length, Qt::Uninitialized);
-    const dataops::WipeAtScopeEnd wipeBlock(block);
+    const auto wipeBlock = qScopeGuard([&block] { dataops::wipe(block); });
     for (const MemoryRegion& region : regions) {
         // Consecutive blocks overlap by length - 1 bytes, so a fragment across their border is
         // found too.

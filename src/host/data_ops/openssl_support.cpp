@@ -46,7 +46,6 @@ public:
         m_algorithms.rc4Error = takeOpenSslError();
         m_algorithms.hmac = EVP_MAC_fetch(context, "HMAC", nullptr);
         m_algorithms.scrypt = EVP_KDF_fetch(context, "SCRYPT", nullptr);
-        m_algorithms.sha256 = EVP_MD_fetch(context, "SHA256", nullptr);
     }
 
     ~CryptoLibrary()
@@ -55,7 +54,6 @@ public:
         EVP_CIPHER_free(m_algorithms.rc4);
         EVP_MAC_free(m_algorithms.hmac);
         EVP_KDF_free(m_algorithms.scrypt);
-        EVP_MD_free(m_algorithms.sha256);
         if (m_legacyProvider)
             OSSL_PROVIDER_unload(m_legacyProvider);
         if (m_defaultProvider)

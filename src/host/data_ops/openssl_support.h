@@ -18,7 +18,6 @@ struct OpenSslDeleter
     void operator()(EVP_CIPHER_CTX* p) const { EVP_CIPHER_CTX_free(p); }
     void operator()(EVP_MAC_CTX* p) const { EVP_MAC_CTX_free(p); }
     void operator()(EVP_KDF_CTX* p) const { EVP_KDF_CTX_free(p); }
-    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
 };
 
 template <typename T> using OpenSslPtr = std::unique_ptr<T, OpenSslDeleter>;
@@ -34,7 +33,6 @@ struct CryptoAlgorithms
     EVP_CIPHER* rc4 = nullptr;
     EVP_MAC* hmac = nullptr;
     EVP_KDF* scrypt = nullptr;
-    EVP_MD* sha256 = nullptr;
     // Whether the legacy provider loaded, and OpenSSL's words for why not (or why a cipher's
     // fetch failed); empty when OpenSSL gave none.
     bool legacyProviderLoaded = false;

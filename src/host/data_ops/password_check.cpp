@@ -3,6 +3,8 @@
 #include "key_derivation.h"
 #include "secure_wipe.h"
 
+#include <QScopeGuard>
+
 #include <openssl/crypto.h>
 
 namespace virellock::dataops {
@@ -22,7 +24,7 @@ namespace {
 std::optional<QByteArray> makePasswordCheck(QStringView password)
 {
     QByteArray bytes = passwordToBytes(password);
-    const WipeAtScopeEnd wipeBytes(bytes);
+    const auto wipeBytes = qScopeGuard([&bytes] { wipe(bytes); });
     return makePasswordCheckFromBytes(bytes);
 }
 

@@ -8,33 +8,8 @@
 #include <cstddef>
 #include <utility>
 
-// Where the password and the plain text are wiped, and where copies stay that this program
-// cannot reach.
-//
-// Wiped by us: the password as the commands hold it (SecretString below); its normal form and
-// the bytes made from it for scrypt (passwordToBytes(), which also keeps Qt's normalisation
-// from leaving blocks behind); the derived keys (SecretBytes); the text of the password
-// prompt (qt_host_services.cpp); and the plain text that passes through the file jobs'
-// buffers: the chunks and frames of the file jobs and their read-back checks, in buffers that
-// a job uses again from piece to piece and wipes when it ends (engine/piece_buffers.h), and
-// the pieces of the zstd decompression stream. OpenSSL wipes its own copies of the password
-// and keys when it frees them.
-//
-// Copies that stay out of this program's reach:
-// - The main window's two password boxes keep the password as long as the window lives, by
-//   design: it is typed once for any number of files. The commands share those characters and
-//   never copy them, so they wipe nothing there either.
-// - As a password is typed into a line edit (the window's boxes, the decrypt prompt), QLineEdit
-//   moves its text to new buffers, when it outgrows one and, in the prompt, whose dialog holds
-//   the text as it was, at every key; a prompt that shows what is typed also replaces its copy
-//   for display at every key. The old buffers are freed unwiped, so shorter states of the
-//   password stay in freed memory. QLineEdit's undo history keeps each typed character in a
-//   record of its own. Qt offers no way to reach any of these.
-// - An input method or an accessibility tool, when one is active, is told what is typed.
-// - QFile's read and write buffers (16 KiB) hold the plain text of short reads and writes, such
-//   as a file's last piece; the system's file cache holds all of it in any case.
-// - zstd's compression and decompression contexts keep a window of plain text in memory they
-//   allocate and free themselves.
+// Wiping secrets before their memory goes. What is wiped, and which copies stay out of this
+// program's reach (Qt's line edits, zstd's windows, swap, core dumps): docs/SECURITY.md.
 
 namespace virellock::dataops {
 
@@ -54,19 +29,6 @@ bool wipe(QString& text);
 // The same for characters that other QStrings share, overwritten for every holder at once.
 // Only for text whose other holders are about to go, such as a dialog's line edit.
 void wipeForAllHolders(const QString& text);
-
-// Wipes a byte array (as wipe() does) when the scope it guards ends, however it ends.
-class WipeAtScopeEnd
-{
-public:
-    explicit WipeAtScopeEnd(QByteArray& bytes) : m_bytes(bytes) {}
-    WipeAtScopeEnd(const WipeAtScopeEnd&) = delete;
-    WipeAtScopeEnd& operator=(const WipeAtScopeEnd&) = delete;
-    ~WipeAtScopeEnd() { wipe(m_bytes); }
-
-private:
-    QByteArray& m_bytes;
-};
 
 // Key material of a fixed size that is wiped when it goes out of scope.
 template <std::size_t N> class SecretBytes

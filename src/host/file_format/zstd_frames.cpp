@@ -205,49 +205,6 @@ FrameSequence walkFrames(const ReadAt& read, qint64 length, qint64 contentLimit,
     }
 }
 
-bool FrameBlockTracker::take(QByteArrayView bytes)
-{
-    while (!bytes.isEmpty()) {
-        switch (m_state) {
-        case Skipping: {
-            const qint64 skipped = std::min<qint64>(m_skip, bytes.size());
-            m_skip -= skipped;
-            bytes = bytes.sliced(qsizetype(skipped));
-            if (m_skip == 0)
-                m_state = m_sawLastBlock ? Complete : InHeader;
-            break;
-        }
-        case InHeader: {
-            m_header[m_headerBytes++] = static_cast<unsigned char>(bytes.front());
-            bytes = bytes.sliced(1);
-            if (m_headerBytes < kBlockHeaderSize)
-                break;
-            m_headerBytes = 0;
-            const std::optional<BlockHeader> block = readBlockHeader(m_header, m_blocks++);
-            m_taken += kBlockHeaderSize;
-            if (!block) {
-                m_state = Broken;
-                return false;
-            }
-            m_sawLastBlock = block->last;
-            m_skip = block->storedSize + (block->last ? kChecksumSize : 0);
-            m_taken += m_skip;
-            m_state = Skipping;
-            if (m_taken > kMaxFrameSize) {
-                m_state = Broken;
-                return false;
-            }
-            break;
-        }
-        case Complete:
-        case Broken:
-            m_state = Broken;
-            return false;
-        }
-    }
-    return true;
-}
-
 FrameCompressor::FrameCompressor()
 {
     auto context = std::make_unique<Context>();

@@ -152,37 +152,6 @@ struct FrameSequence
 [[nodiscard]] FrameSequence walkFrames(const ReadAt& read, qint64 length, qint64 contentLimit,
                                        const KeepGoing& keepGoing = {});
 
-// Follows the blocks of one frame through its bytes as they come, from the end of its header
-// to the end of its checksum, by FrameWalker's rules: for a reader that sees each byte once and
-// cannot look ahead.
-class FrameBlockTracker
-{
-public:
-    explicit FrameBlockTracker(qint64 headerSize) : m_taken(headerSize), m_skip(headerSize) {}
-
-    // Takes the next bytes of the frame; false when a block breaks a rule or the bytes run past
-    // the frame's end.
-    [[nodiscard]] bool take(QByteArrayView bytes);
-    // Whether the frame's last byte was taken.
-    [[nodiscard]] bool complete() const { return m_state == Complete; }
-
-private:
-    enum State
-    {
-        Skipping, // the frame header, a block's content or the checksum: m_skip bytes left
-        InHeader, // a block header, m_headerBytes of it taken
-        Complete,
-        Broken,
-    };
-    qint64 m_taken; // the frame's bytes so far, header included
-    qint64 m_skip;
-    State m_state = Skipping;
-    bool m_sawLastBlock = false;
-    qint64 m_blocks = 0;
-    unsigned char m_header[3] = {};
-    int m_headerBytes = 0;
-};
-
 // One zstd compression context, set up once for the format: level 3, the content size and the
 // checksum in every frame, the window of kFrameWindowLog. Not thread-safe: one per thread.
 class FrameCompressor

@@ -59,7 +59,9 @@ QString ProgressEstimate::fileLine() const
         return {};
     if (m_state.fileCount <= 1)
         return QStringLiteral("正在处理: ") + m_state.fileName;
-    return QStringLiteral("正在处理 %1 of %2: ").arg(m_state.fileIndex + 1).arg(m_state.fileCount) +
+    return QStringLiteral("正在处理第 %1 个文件, 共 %2 个: ")
+               .arg(m_state.fileIndex + 1)
+               .arg(m_state.fileCount) +
            m_state.fileName;
 }
 

@@ -15,7 +15,7 @@ namespace virellock {
 // nothing can move, before a file's first byte (the key derivation) and after its last (the
 // read-back check and the replacing).
 //
-//   正在处理 2 of 5: 日记.txt
+//   正在处理第 2 个文件, 共 5 个: 日记.txt
 //   12.0 / 256.0 MiB, 85.3 MiB/s, 剩余约 3 秒
 class ProgressEstimate
 {
@@ -31,7 +31,8 @@ public:
     // Whole seconds left for the current file at that speed; nothing when unknown or finished.
     std::optional<qint64> secondsLeft() const;
 
-    // "正在处理 2 of 5: name", "正在处理: name" for one file; empty for work on no file.
+    // "正在处理第 2 个文件, 共 5 个: name", "正在处理: name" for one file; empty for work on no
+    // file.
     QString fileLine() const;
     // "12.0 / 256.0 MiB", then the speed and the time left once they are known, while bytes
     // remain.
