@@ -486,7 +486,7 @@ bool AtomicFileWriter::open(qint64 maxSize, const QFileDevice* readFrom)
 
     if (!rewrite.makeTemporary(maxSize) || !rewrite.giveAccess())
         return false;
-    if (!rewrite.device.open(rewrite.temporary.get(), QIODevice::ReadWrite))
+    if (!rewrite.device.openDescriptor(rewrite.temporary.get(), QIODevice::ReadWrite))
         return rewrite.fail({}, QStringLiteral("the temporary file cannot be opened"));
     return true;
 }

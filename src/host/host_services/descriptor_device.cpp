@@ -11,7 +11,7 @@ DescriptorDevice::~DescriptorDevice()
     close();
 }
 
-bool DescriptorDevice::open(int descriptor, OpenMode mode)
+bool DescriptorDevice::openDescriptor(int descriptor, OpenMode mode)
 {
     if (isOpen() || descriptor < 0)
         return false;

@@ -16,7 +16,8 @@ public:
     DescriptorDevice() = default;
     ~DescriptorDevice() override;
 
-    [[nodiscard]] bool open(int descriptor, OpenMode mode);
+    // Named apart from QIODevice::open(), which has no descriptor to take.
+    [[nodiscard]] bool openDescriptor(int descriptor, OpenMode mode);
     void close() override;
 
     bool isSequential() const override { return false; }
