@@ -489,6 +489,7 @@ private slots:
     void batchKeepsGoing_data();
     void batchKeepsGoing();
     void recursive();
+    void longNestedPath();
     void recursiveReportsWhatItLeavesOut_data();
     void recursiveReportsWhatItLeavesOut();
     void namesNotUtf8_data();
@@ -963,6 +964,35 @@ void TestCli::batchKeepsGoing()
         if (!decrypting)
             QVERIFY(decryptWithCommand(path(good[i]), 1, kPassword));
         QVERIFY(readFile(path(good[i])) == plain[i]);
+    }
+}
+
+// A file some 300 characters down nested folders of Chinese and Latin names, past Windows'
+// MAX_PATH of 260: encrypted and decrypted in place, with nothing left beside it.
+void TestCli::longNestedPath()
+{
+    QString folder = m_dir->path();
+    for (int level = 0; folder.size() < 270; ++level)
+        folder += QStringLiteral("/嵌套的文件夹 nested folder %1 深层").arg(level);
+    QVERIFY(QDir().mkpath(folder));
+    const QString file = folder + QStringLiteral("/长文件名 long file name.txt");
+    QVERIFY2(file.size() >= 290, qPrintable(QString::number(file.size())));
+    const QByteArray plain = content(21);
+    QVERIFY(writeFile(file, plain));
+    const QString secret = passwordFile(kPassword.toUtf8() + '\n');
+
+    for (const QString& command : {QStringLiteral("encrypt"), QStringLiteral("decrypt")}) {
+        const CliRun run =
+            runProgram({{command, QStringLiteral("-m"), QStringLiteral("rc4-enhanced"),
+                         QStringLiteral("--password-file"), secret, file},
+                        m_dir->path(),
+                        Input::NullDevice,
+                        {},
+                        {}});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QStringLiteral("1 done, 0 failed\n"));
+        QCOMPARE(readFile(file) == plain, command == QLatin1String("decrypt"));
+        QCOMPARE(folderEntries(folder), QStringList{QFileInfo(file).fileName()});
     }
 }
 

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# virellock.exe stands alone: it imports nothing but Windows' own DLLs (no Qt, OpenSSL, zstd or
-# C++ runtime DLL beside it), carries its icon and version resource, and runs from a folder
-# that holds nothing else. Prints its size.
+# virellock.exe (and virellock-cli.exe) stands alone: it imports nothing but Windows' own DLLs
+# (no Qt, OpenSSL, zstd or C++ runtime DLL beside it), carries its resources (the window's
+# icon and version) and a manifest that makes it take long paths, and runs from a folder that
+# holds nothing else. Prints its size.
 #   exe_checks.sh EXE
 set -uo pipefail
 source "$(dirname "$0")/wine_session.sh"
 exe=$1
 
-echo "virellock.exe: $(stat -c %s "$exe") bytes ($(($(stat -c %s "$exe") / 1024)) KiB)"
+echo "$(basename "$exe"): $(stat -c %s "$exe") bytes ($(($(stat -c %s "$exe") / 1024)) KiB)"
 imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | sort -u)
 [ -n "$imports" ] || fail "objdump found no imports in $exe"
 start_wine
@@ -25,6 +26,8 @@ for dll in $imports; do
     fi
 done
 resources=$(x86_64-w64-mingw32-objdump -h "$exe" | grep -c '\.rsrc')
-[ "$resources" -ge 1 ] && ok "has a resource section (icon, version)" || fail "no resource section"
+[ "$resources" -ge 1 ] && ok "has a resource section" || fail "no resource section"
+grep -q '<ws2016:longPathAware>true</ws2016:longPathAware>' "$exe" &&
+    ok "its manifest makes it take long paths" || fail "no long-path manifest"
 stop_if_failed
 echo "all exe checks passed"

@@ -23,7 +23,9 @@ namespace virellock {
 // The work differs by platform; each has a file of its own that defines Rewrite and every
 // member below but readBack(): atomic_file_writer_posix.cpp (an unnamed temporary file where
 // the system makes one, syncs that fail the rewrite, owner and attributes carried over) and
-// atomic_file_writer_windows.cpp (QSaveFile). What both share is in atomic_file_writer.cpp.
+// atomic_file_writer_windows.cpp (a named, recorded temporary file put in the file's place by
+// ReplaceFileW, which keeps its access list and attributes; a program that holds the file for
+// a moment is waited for). What both share is in atomic_file_writer.cpp.
 class AtomicFileWriter
 {
 public:

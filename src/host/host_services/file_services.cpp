@@ -6,6 +6,8 @@
 #include <QFile>
 
 #ifdef Q_OS_WIN
+#include "win32_long_path.h"
+
 #include <windows.h>
 #else
 #include <sys/stat.h>
@@ -43,10 +45,9 @@ bool WriteWholeFile(const QString& path, QByteArrayView bytes)
 int hardLinkCount(const QString& path)
 {
 #ifdef Q_OS_WIN
-    HANDLE file =
-        CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), 0,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(longPath(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     BY_HANDLE_FILE_INFORMATION information;
@@ -65,10 +66,9 @@ std::optional<FileSystemIdentity> fileIdentity(const QString& path)
 {
 #ifdef Q_OS_WIN
     // No access asked: a file another program holds without sharing still answers.
-    HANDLE file =
-        CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), 0,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file = CreateFileW(longPath(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return std::nullopt;
     BY_HANDLE_FILE_INFORMATION information;

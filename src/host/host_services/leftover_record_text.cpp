@@ -14,15 +14,24 @@ const QString kRecordSuffix = QStringLiteral(".record");
 constexpr int kRandomDigits = 16;
 
 // The system's bytes of a path, escaped: a file name may hold a line end or bytes that are
-// not UTF-8.
+// not UTF-8. Windows names are UTF-16 and go as UTF-8: QFile::encodeName() would give them in
+// the ANSI code page, which loses every character it cannot spell.
 QByteArray escapePath(const QString& path)
 {
+#ifdef Q_OS_WIN
+    return path.toUtf8().toPercentEncoding("/");
+#else
     return QFile::encodeName(path).toPercentEncoding("/");
+#endif
 }
 
 QString unescapePath(const QByteArray& text)
 {
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(text));
+#else
     return QFile::decodeName(QByteArray::fromPercentEncoding(text));
+#endif
 }
 
 bool isDecimal(QStringView text)

@@ -6,6 +6,9 @@
 #include <utility>
 
 #ifdef Q_OS_WIN
+#include "win32_long_path.h"
+#include "win32_retry.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <string>
@@ -46,19 +49,6 @@ SourceOpening adopt(QFile& file, int descriptor, QIODevice::OpenMode extra)
 
 #ifdef Q_OS_WIN
 
-// The path as CreateFileW takes it past MAX_PATH: absolute, with backslashes, behind \\?\ (or
-// \\?\UNC\ for a share), which also turns off the rewriting of names such as "CON".
-QString longPath(const QString& path)
-{
-    const QString native =
-        QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
-    if (native.startsWith(QLatin1String("\\\\?\\")) || native.startsWith(QLatin1String("\\\\.\\")))
-        return native;
-    if (native.startsWith(QLatin1String("\\\\")))
-        return QLatin1String("\\\\?\\UNC\\") + native.mid(2);
-    return QLatin1String("\\\\?\\") + native;
-}
-
 class Handle
 {
 public:
@@ -74,6 +64,12 @@ public:
     bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return m_handle; }
     HANDLE release() { return std::exchange(m_handle, INVALID_HANDLE_VALUE); }
+    void reset(HANDLE handle)
+    {
+        if (valid())
+            CloseHandle(m_handle);
+        m_handle = handle;
+    }
 
 private:
     HANDLE m_handle;
@@ -81,17 +77,26 @@ private:
 
 SourceOpening openOnSystem(QFile& file, QIODevice::OpenMode extra)
 {
-    const std::wstring path = longPath(file.fileName()).toStdWString();
-    // The sharing Qt's own open() asks for. A folder cannot be opened this way at all.
-    Handle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle.valid()) {
-        const DWORD error = GetLastError();
+    const std::wstring path = longPath(file.fileName());
+    // The sharing Qt's own open() asks for. A folder cannot be opened this way at all. A
+    // program that holds the file for a moment is waited for.
+    Handle handle(INVALID_HANDLE_VALUE);
+    const DWORD error = retryWhileHeld([&] {
+        handle.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (handle.valid())
+            return DWORD(ERROR_SUCCESS);
+        const DWORD code = GetLastError();
+        // A folder answers access denied, for good.
         const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return failed(kNotRegular);
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                   ? DWORD(ERROR_DIRECTORY)
+                   : code;
+    });
+    if (error == ERROR_DIRECTORY)
+        return failed(kNotRegular);
+    if (!handle.valid())
         return failed(qt_error_string(int(error)));
-    }
     // Pipes, consoles and other character devices are not disk files.
     BY_HANDLE_FILE_INFORMATION information;
     if (GetFileType(handle.get()) != FILE_TYPE_DISK)
