@@ -38,7 +38,8 @@ public:
         // zstd may have stored as it is among them. The pieces are read whole either way.
         if (const SourceOpening opening = openSourceFile(m_source, QIODevice::Unbuffered);
             !opening.opened) {
-            m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure};
+            m_failure = {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure,
+                         opening.cause};
             return;
         }
         m_range = {0, m_source.size()};
@@ -274,7 +275,8 @@ EnhancedRecordReading readEnhancedRecordOrFailure(const QString& path)
 {
     QFile file(path);
     if (const SourceOpening opening = openSourceFile(file); !opening.opened)
-        return {std::nullopt, {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure}};
+        return {std::nullopt,
+                {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure, opening.cause}};
     std::optional<EnhancedRecord> record = readEnhancedRecord(file);
     if (!record)
         return {std::nullopt,

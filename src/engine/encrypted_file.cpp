@@ -93,7 +93,7 @@ JobResult encryptFile(const QString& path, int methodIndex, const QString& passw
                 QStringLiteral("encryption has no check-only mode")};
     QFile source(path);
     if (const SourceOpening opening = openSourceFile(source); !opening.opened)
-        return {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure};
+        return {JobOutcome::SourceUnreadable, JobStep::OpenFile, opening.failure, opening.cause};
     // The rewrite gives the chosen name a new file: the file's other names would keep the
     // plain text.
     if (const int names = hardLinkCount(path); names > 1)

@@ -308,7 +308,8 @@ void TestEncryptCommand::fileCases_data()
     QTest::newRow("missing file") << "missing" << QByteArray() << false << false
                                   << QStringLiteral("opening the file") << QString();
     QTest::newRow("a folder") << "folder" << QByteArray() << false << false
-                              << QStringLiteral("opening the file") << QString();
+                              << QStringLiteral("opening the file")
+                              << QStringLiteral("这不是一个普通文件");
     QTest::newRow("blanks, Chinese and a leading dash")
         << "-文件 名.txt" << QByteArray("x") << false << true << QString() << QString();
 }

@@ -104,6 +104,8 @@ void TestRewriteWindows::heldByAnotherProgram_data()
     }
     QTest::newRow("encrypt, held 10 s while replaced")
         << false << true << "read" << 10000 << FailureReason::FileInUse;
+    QTest::newRow("decrypt, held 10 s unshared when opened")
+        << true << false << "none" << 10000 << FailureReason::FileInUse;
 }
 
 // A program that holds the file without delete sharing, as a scanner or an editor does for a
@@ -133,7 +135,9 @@ void TestRewriteWindows::heldByAnotherProgram()
     QVERIFY2(folderEntries(m_dir->path()) == QStringList{QFileInfo(path()).fileName()},
              qPrintable(folderEntries(m_dir->path()).join(u'|')));
     if (refusal != FailureReason::None) {
-        QCOMPARE(result.outcome, JobOutcome::WriteFailed);
+        // Held from the start, the file cannot even be read.
+        QCOMPARE(result.outcome,
+                 whileReplaced ? JobOutcome::WriteFailed : JobOutcome::SourceUnreadable);
         QCOMPARE(result.cause.reason, refusal);
         QVERIFY2(!result.detail.isEmpty(), "the system's words are missing");
         QVERIFY(readFile(path()) == before);

@@ -28,16 +28,21 @@ namespace {
 
 const QString kNotRegular = QStringLiteral("not a regular file");
 
-SourceOpening failed(QString why)
+SourceOpening failed(QString why, FailureCause cause = {})
 {
-    return {false, std::move(why)};
+    return {false, std::move(why), cause};
+}
+
+SourceOpening notRegular()
+{
+    return failed(kNotRegular, FailureReason::NotRegularFile);
 }
 
 // Hands an open descriptor to file, which closes it from then on.
 SourceOpening adopt(QFile& file, int descriptor, QIODevice::OpenMode extra)
 {
     if (file.open(descriptor, QIODevice::ReadOnly | extra, QFileDevice::AutoCloseHandle))
-        return {true, {}};
+        return {true, {}, {}};
         // A failed open leaves the descriptor to its caller.
 #ifdef Q_OS_WIN
     ::_close(descriptor);
@@ -94,17 +99,17 @@ SourceOpening openOnSystem(QFile& file, QIODevice::OpenMode extra)
                    : code;
     });
     if (error == ERROR_DIRECTORY)
-        return failed(kNotRegular);
+        return notRegular();
     if (!handle.valid())
-        return failed(qt_error_string(int(error)));
+        return failed(qt_error_string(int(error)), reasonOfWin32Error(error));
     // Pipes, consoles and other character devices are not disk files.
     BY_HANDLE_FILE_INFORMATION information;
     if (GetFileType(handle.get()) != FILE_TYPE_DISK)
-        return failed(kNotRegular);
+        return notRegular();
     if (!GetFileInformationByHandle(handle.get(), &information))
         return failed(qt_error_string(int(GetLastError())));
     if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return failed(kNotRegular);
+        return notRegular();
     const int descriptor =
         ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDONLY | _O_BINARY);
     if (descriptor < 0)
@@ -123,12 +128,14 @@ SourceOpening openOnSystem(QFile& file, QIODevice::OpenMode extra)
     UniqueDescriptor descriptor(::open(QFile::encodeName(file.fileName()).constData(),
                                        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!descriptor.isValid())
-        return failed(qt_error_string(errno));
+        return failed(qt_error_string(errno), errno == EACCES || errno == EPERM
+                                                  ? FailureReason::AccessDenied
+                                                  : FailureReason::None);
     struct stat status;
     if (::fstat(descriptor.get(), &status) != 0)
         return failed(qt_error_string(errno));
     if (!S_ISREG(status.st_mode))
-        return failed(kNotRegular);
+        return notRegular();
     // Reads of a regular file wait for the disk, as everyone expects.
     const int flags = ::fcntl(descriptor.get(), F_GETFL);
     if (flags < 0 || ::fcntl(descriptor.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)

@@ -5,6 +5,8 @@
 // signal that should end the program) and reads a device without end. Only a regular file is
 // opened, and nothing waits to find out what the path names.
 
+#include "host/host_services/failure_reason.h"
+
 #include <QFile>
 #include <QString>
 
@@ -13,7 +15,8 @@ namespace virellock {
 struct SourceOpening
 {
     bool opened = false;
-    QString failure; // why not, when not opened, for the log
+    QString failure;    // why not, when not opened, for the log
+    FailureCause cause; // the same, for the person
 };
 
 // Opens file (its name set) for reading with the extra mode flags, such as
