@@ -13,10 +13,10 @@ inline JobResult restoreFile(const QString& file, int method, const QString& pas
     const Method m = *methodFromIndex(method);
     if (!isEnhanced(m))
         return decryptStandardFile(file, *cipherOf(m), password, options);
-    const std::optional<EnhancedRecord> record = readEnhancedRecordFile(file);
-    if (!record)
-        return {JobOutcome::BadInput, JobStep::Record};
-    return restoreEnhancedFile(file, m, *record, password, options);
+    const EnhancedRecordReading reading = readEnhancedRecordOrFailure(file);
+    if (!reading.record)
+        return reading.failure;
+    return restoreEnhancedFile(file, m, *reading.record, password, options);
 }
 
 } // namespace virellock::test
